@@ -1,0 +1,10 @@
+# Warnings are errors in every build of every target of ours.
+function(orvel_strict_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8)
+  else()
+    target_compile_options(${target} PRIVATE
+      -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow
+      -Wnon-virtual-dtor -Wold-style-cast -Woverloaded-virtual -Werror)
+  endif()
+endfunction()

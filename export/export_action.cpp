@@ -1,0 +1,75 @@
+#include "export_action.h"
+
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "export/glb_export.h"
+#include "export/settings_file.h"
+#include "export/viewer_launch.h"
+#include "export/workspace_folder.h"
+#include "host/host_services.h"
+
+namespace orvel {
+namespace {
+
+constexpr char kGlbBaseName[] = "Prepped_For_ORVEL";
+constexpr char kSettingsFileName[] = "API.json";
+constexpr char kExportedMessage[] = "Exported project to ";
+
+void RunSteps()
+{
+    const std::string folder = PrepareWorkspaceFolder();
+    const std::string glbPath = ExportSceneToGlb(folder, kGlbBaseName);
+    const std::string settingsPath = folder + kSettingsFileName;
+    // Lives to the end of the action; its destruction writes the console line.
+    const OrvelImportInterface settings(glbPath);
+    settings.WriteSettingsFile(settingsPath);
+    host::ShowMessage(kExportedMessage + glbPath);
+    LaunchViewer(settingsPath, folder);
+}
+
+// The system's reason, without the full stop or line end some systems add.
+std::string Reason(const std::error_code& code)
+{
+    std::string reason = code.message();
+    while (!reason.empty() && (reason.back() == '.' || reason.back() == '\n' ||
+                               reason.back() == '\r' || reason.back() == ' ')) {
+        reason.pop_back();
+    }
+    return reason;
+}
+
+// Tells the user why the action stopped. Nothing escapes, not even a failed
+// allocation while forming the text.
+void ReportFailure(const std::exception_ptr& failure) noexcept
+{
+    try {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const std::filesystem::filesystem_error& error) {
+            // Only the workspace folder step touches the file system this way.
+            host::ShowMessage("Export for ORVEL stopped: could not create the folder " +
+                              error.path1().generic_string() + " (" + Reason(error.code()) +
+                              "). Nothing was exported.");
+        } catch (const std::exception& error) {
+            host::ShowMessage(std::string("Export for ORVEL stopped by an error: ") + error.what());
+        } catch (...) {
+            host::ShowMessage("Export for ORVEL stopped by an unknown error.");
+        }
+    } catch (...) {
+    }
+}
+
+} // namespace
+
+void ExportAction() noexcept
+{
+    try {
+        RunSteps();
+    } catch (...) {
+        ReportFailure(std::current_exception());
+    }
+}
+
+} // namespace orvel

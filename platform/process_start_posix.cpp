@@ -1,0 +1,181 @@
+// POSIX stand-in for CreateProcessW, so the plug-in can be run and tested on
+// Linux. The Windows path of the program is mapped onto the working folder,
+// which stands in for the drive's parent: "C:\Program Files\ORVEL\ORVEL.exe"
+// becomes "./C:/Program Files/ORVEL/ORVEL.exe". The command line is split into
+// arguments the way Windows programs split theirs.
+#include "process_start.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace orvel::platform {
+namespace {
+
+// Environment variable through which the started program can read its
+// unsplit command line, as a Windows program would with GetCommandLineW.
+constexpr char kCommandLineVariable[] = "ORVEL_STANDIN_COMMAND_LINE=";
+
+std::string MapExecutablePath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Splits a command line as the Microsoft C runtime does: the program name ends
+// at the first blank outside quotes and takes no escapes; in the arguments,
+// 2n backslashes before a quote give n backslashes and toggle quoting, 2n+1
+// give n backslashes and a literal quote, and "" inside quotes is a quote.
+std::vector<std::string> SplitCommandLine(const std::string& line)
+{
+    std::vector<std::string> arguments;
+    std::size_t i = 0;
+    std::string program;
+    bool quoted = false;
+    for (; i < line.size() && (quoted || !IsBlank(line[i])); ++i) {
+        if (line[i] == '"') {
+            quoted = !quoted;
+        } else {
+            program += line[i];
+        }
+    }
+    arguments.push_back(program);
+
+    while (true) {
+        while (i < line.size() && IsBlank(line[i])) {
+            ++i;
+        }
+        if (i >= line.size()) {
+            break;
+        }
+        std::string argument;
+        quoted = false;
+        while (i < line.size() && (quoted || !IsBlank(line[i]))) {
+            std::size_t backslashes = 0;
+            while (i < line.size() && line[i] == '\\') {
+                ++backslashes;
+                ++i;
+            }
+            if (i < line.size() && line[i] == '"') {
+                argument.append(backslashes / 2, '\\');
+                if (backslashes % 2 == 1) {
+                    argument += '"';
+                } else if (quoted && i + 1 < line.size() && line[i + 1] == '"') {
+                    argument += '"';
+                    ++i;
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                argument.append(backslashes, '\\');
+                if (i < line.size() && (quoted || !IsBlank(line[i]))) {
+                    argument += line[i];
+                    ++i;
+                }
+            }
+        }
+        arguments.push_back(argument);
+    }
+    return arguments;
+}
+
+std::vector<char*> PointersTo(std::vector<std::string>& texts)
+{
+    std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
+    for (std::string& text : texts) {
+        pointers.push_back(text.data());
+    }
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// Reads the whole pipe; the started program's errno arrives here when exec
+// failed, and nothing (end of file) when it succeeded.
+bool ReadExecError(int fd, int& error)
+{
+    char* out = reinterpret_cast<char*>(&error);
+    std::size_t got = 0;
+    while (got < sizeof(error)) {
+        const ssize_t n = read(fd, out + got, sizeof(error) - got);
+        if (n == 0) {
+            break;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    return got == sizeof(error);
+}
+
+} // namespace
+
+bool StartProcess(const std::string& executable, const std::string& commandLine)
+{
+    // Everything the children need is prepared before fork: after it, only
+    // async-signal-safe calls are made.
+    const std::string path = MapExecutablePath(executable);
+    std::vector<std::string> arguments = SplitCommandLine(commandLine);
+    std::vector<std::string> environment;
+    for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind(kCommandLineVariable, 0) != 0) {
+            environment.emplace_back(*entry);
+        }
+    }
+    environment.push_back(kCommandLineVariable + commandLine);
+    std::vector<char*> argv = PointersTo(arguments);
+    std::vector<char*> envp = PointersTo(environment);
+
+    int report[2];
+    if (pipe2(report, O_CLOEXEC) != 0) {
+        return false;
+    }
+    // An intermediate child starts the program and exits at once; the program
+    // is then adopted by init, and no zombie is left for the host to reap.
+    const pid_t intermediate = fork();
+    if (intermediate < 0) {
+        close(report[0]);
+        close(report[1]);
+        return false;
+    }
+    if (intermediate == 0) {
+        close(report[0]);
+        const pid_t program = fork();
+        if (program == 0) {
+            setsid();
+            execve(path.c_str(), argv.data(), envp.data());
+            const int error = errno;
+            static_cast<void>(write(report[1], &error, sizeof(error)));
+            _exit(127);
+        }
+        if (program < 0) {
+            const int error = errno;
+            static_cast<void>(write(report[1], &error, sizeof(error)));
+        }
+        _exit(0);
+    }
+    close(report[1]);
+    int status = 0;
+    while (waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
+    }
+    int error = 0;
+    const bool failed = ReadExecError(report[0], error);
+    close(report[0]);
+    return !failed;
+}
+
+} // namespace orvel::platform

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the builds and tests need, only those missing.
+set -euo pipefail
+
+packages=(
+  cmake make g++ binutils
+  nlohmann-json3-dev libtinygltf-dev
+  googletest libgtest-dev libbenchmark-dev
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+  clang clang-format clang-tidy libclang-rt-14-dev valgrind
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$package")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+  sudo="sudo"
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs every check: formatting, then the Linux build, the sanitizer build and
+# the Windows DLL under Wine, each with its whole test suite.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=$(nproc)
+scripts/check-format.sh
+
+for preset in linux linux-sanitize windows-mingw; do
+  echo "=== ${preset}: build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "=== ${preset}: test"
+  ctest --preset "$preset" -j "$jobs"
+done

@@ -1,0 +1,36 @@
+// A fresh "C:" drive for each test.
+//
+// On Windows (under Wine) it is the real C: drive, with the folders the
+// plug-in and the viewer use removed before and after the test. On Linux the
+// drive is a folder named "C:" inside a new temporary working folder, which is
+// how the plug-in's "C:/..." paths resolve there. Either way, tests can use
+// the same "C:/ORVEL/..." texts as the plug-in.
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace testing_host {
+
+class TestDrive {
+public:
+    TestDrive();
+    TestDrive(const TestDrive&) = delete;
+    TestDrive& operator=(const TestDrive&) = delete;
+    ~TestDrive();
+
+    // Copies the stand-in viewer to C:/Program Files/ORVEL/ORVEL.exe.
+    void InstallViewer() const;
+
+private:
+    std::filesystem::path previous_;
+    std::filesystem::path folder_; // Linux only: the temporary working folder
+};
+
+// Reads a whole file as bytes; empty when it cannot be read.
+std::string ReadFile(const std::filesystem::path& path);
+
+// Writes `bytes` to a file, replacing it.
+void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+} // namespace testing_host
