@@ -1,9 +1,13 @@
 #include "test_drive.h"
 
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <system_error>
+#include <thread>
 
 #if !defined(_WIN32)
 #include <unistd.h>
@@ -68,6 +72,42 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file << bytes;
+}
+
+std::string MinimalGlb()
+{
+    std::string json = R"({"asset":{"version":"2.0"}})";
+    json.append((4 - json.size() % 4) % 4, ' ');
+    const auto word = [](std::uint32_t value) {
+        std::string bytes;
+        for (int shift = 0; shift < 32; shift += 8) {
+            bytes += static_cast<char>((value >> shift) & 0xFFU);
+        }
+        return bytes;
+    };
+    const auto jsonLength = static_cast<std::uint32_t>(json.size());
+    return "glTF" + word(2) + word(12 + 8 + jsonLength) + word(jsonLength) + "JSON" + json;
+}
+
+void SetEnvironment(const std::string& name, const std::string& value)
+{
+#if defined(_WIN32)
+    _putenv_s(name.c_str(), value.c_str());
+#else
+    setenv(name.c_str(), value.c_str(), 1);
+#endif
+}
+
+bool WaitForFile(const std::filesystem::path& path, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (!std::filesystem::exists(path)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
 
 } // namespace testing_host

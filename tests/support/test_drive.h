@@ -33,4 +33,13 @@ std::string ReadFile(const std::filesystem::path& path);
 // Writes `bytes` to a file, replacing it.
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
+// The smallest valid glTF 2.0 binary: a header and a JSON chunk, no meshes.
+std::string MinimalGlb();
+
+// Sets an environment variable of this process (and of programs it starts).
+void SetEnvironment(const std::string& name, const std::string& value);
+
+// Waits up to `seconds` for a file to exist; true when it does.
+bool WaitForFile(const std::filesystem::path& path, double seconds);
+
 } // namespace testing_host

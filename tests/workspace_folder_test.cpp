@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "export/workspace_folder.h"
+#include "support/test_drive.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_host::TestDrive;
+
+TEST(WorkspaceFolder, CreatesParentThenFolderAndReturnsItWithTrailingSlash)
+{
+    TestDrive drive;
+    EXPECT_EQ(orvel::PrepareWorkspaceFolder(), "C:/ORVEL/CLO3D_Plugin/");
+    EXPECT_TRUE(fs::is_directory("C:/ORVEL/CLO3D_Plugin"));
+}
+
+TEST(WorkspaceFolder, LeavesExistingFoldersAndTheirFilesUntouched)
+{
+    TestDrive drive;
+    fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+    testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin/keep.txt", "kept");
+    EXPECT_EQ(orvel::PrepareWorkspaceFolder(), "C:/ORVEL/CLO3D_Plugin/");
+    EXPECT_EQ(orvel::PrepareWorkspaceFolder(), "C:/ORVEL/CLO3D_Plugin/");
+    EXPECT_EQ(testing_host::ReadFile("C:/ORVEL/CLO3D_Plugin/keep.txt"), "kept");
+}
+
+// A plain file where a folder must be: the error names the operation and the
+// path that failed, and the folder below is not attempted.
+TEST(WorkspaceFolder, PlainFileInTheWayRaisesTheFilesystemError)
+{
+    TestDrive drive;
+    testing_host::WriteFile("C:/ORVEL", "not a folder");
+    try {
+        orvel::PrepareWorkspaceFolder();
+        FAIL() << "no error raised";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.path1().generic_string(), "C:/ORVEL");
+        EXPECT_NE(std::string(error.what()).find("create_directory"), std::string::npos)
+            << error.what();
+        EXPECT_TRUE(error.code());
+    }
+    EXPECT_TRUE(fs::is_regular_file("C:/ORVEL"));
+}
+
+TEST(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
+{
+    TestDrive drive;
+    fs::create_directories("C:/ORVEL");
+    testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin", "not a folder");
+    try {
+        orvel::PrepareWorkspaceFolder();
+        FAIL() << "no error raised";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.path1().generic_string(), "C:/ORVEL/CLO3D_Plugin");
+    }
+}
+
+} // namespace
