@@ -61,6 +61,8 @@ Marvelous::ImportExportOption MakeExportOption()
 
 } // namespace
 
+// The texts are taken by value, as copies, by contract with the export action.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::string ExportSceneToGlb(std::string folder, std::string baseName)
 {
     if (host::ExportService() == nullptr) {

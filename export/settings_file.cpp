@@ -18,6 +18,8 @@ OrvelImportInterface::~OrvelImportInterface()
     std::cout << "Destroying OrvelImportInterface" << std::endl;
 }
 
+// The path is taken by value, as a copy, by contract with the export action.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 void OrvelImportInterface::WriteSettingsFile(std::string path) const
 {
     nlohmann::json settings;

@@ -14,7 +14,8 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+// POSIX has the program declare it; glibc's <unistd.h> does only under _GNU_SOURCE.
+extern char** environ; // NOLINT(readability-redundant-declaration)
 
 namespace orvel::platform {
 namespace {

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs every check: formatting, then the Linux build, the sanitizer build and
+# Runs every check: formatting and clang-tidy, then the Linux build, the sanitizer build and
 # the Windows DLL under Wine, each with its whole test suite.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -7,6 +7,7 @@ scripts/install-deps.sh
 
 jobs=$(nproc)
 scripts/check-format.sh
+scripts/check-tidy.sh
 
 for preset in linux linux-sanitize windows-mingw; do
   echo "=== ${preset}: build"
