@@ -26,6 +26,8 @@ void RemoveDriveFolders()
     std::filesystem::remove_all("C:/ORVEL", ignored);
     std::filesystem::remove_all("C:/Program Files/ORVEL", ignored);
     std::filesystem::remove("C:/Program.exe", ignored);
+    std::filesystem::remove(TestDrive::kViewerReport, ignored);
+    std::filesystem::remove("C:/marker.txt", ignored);
 }
 
 } // namespace
@@ -43,6 +45,8 @@ TestDrive::TestDrive() : previous_(std::filesystem::current_path())
     std::filesystem::current_path(folder_);
 #endif
     RemoveDriveFolders();
+    SetEnvironment("ORVEL_VIEWER_REPORT", kViewerReport);
+    SetEnvironment("ORVEL_VIEWER_LINGER_MS", "0");
 }
 
 TestDrive::~TestDrive()

@@ -22,6 +22,9 @@ public:
     // Copies the stand-in viewer to C:/Program Files/ORVEL/ORVEL.exe.
     void InstallViewer() const;
 
+    // Where the stand-in viewer started in this test writes its report.
+    static constexpr const char* kViewerReport = "C:/viewer-report.txt";
+
 private:
     std::filesystem::path previous_;
     std::filesystem::path folder_; // Linux only: the temporary working folder

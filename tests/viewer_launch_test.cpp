@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <clocale>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "export/viewer_launch.h"
+#include "support/fake_host.h"
+#include "support/test_drive.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_host::InstalledServices;
+using testing_host::ReadFile;
+using testing_host::RecordingUtility;
+using testing_host::TestDrive;
+using testing_host::WaitForFile;
+
+const std::string kOpening = "Attempting to open ORVEL.";
+const std::string kFailed = "Failed to open ORVEL.  You can access your imported files at ";
+const std::string kSettings = "C:/ORVEL/CLO3D_Plugin/API.json";
+
+class ViewerLaunch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+        testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb",
+                                testing_host::MinimalGlb());
+        testing_host::WriteFile(kSettings,
+                                R"({"modelFile": "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"})");
+    }
+
+    // The viewer's report of what it received.
+    static std::string Report()
+    {
+        EXPECT_TRUE(WaitForFile(TestDrive::kViewerReport, 20)) << "the viewer never reported";
+        return ReadFile(TestDrive::kViewerReport);
+    }
+
+    TestDrive drive_;
+    RecordingUtility utility_;
+    InstalledServices services_{&utility_, nullptr};
+};
+
+TEST_F(ViewerLaunch, StartsTheViewerWithTheExactCommandLine)
+{
+    drive_.InstallViewer();
+    orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+    EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
+    const std::string report = Report();
+    EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe "
+                          "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"\n"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("settings: C:/ORVEL/CLO3D_Plugin/API.json\n"), std::string::npos)
+        << report;
+    EXPECT_NE(report.find("model: C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb\n"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(ViewerLaunch, EmptySettingsPathGivesTwoQuotes)
+{
+    drive_.InstallViewer();
+    orvel::LaunchViewer("", "C:/ORVEL/CLO3D_Plugin/");
+    const std::string report = Report();
+    EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe -Settings=\"\"\n"),
+              std::string::npos)
+        << report;
+}
+
+TEST_F(ViewerLaunch, WithoutViewerTellsWhereTheFilesAre)
+{
+    orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+    ASSERT_EQ(kFailed.size(), 61U);
+    EXPECT_EQ(utility_.messages,
+              (std::vector<std::string>{kOpening, kFailed + "C:/ORVEL/CLO3D_Plugin/"}));
+}
+
+TEST_F(ViewerLaunch, ReturnsWhileTheViewerIsStillRunning)
+{
+    drive_.InstallViewer();
+    testing_host::SetEnvironment("ORVEL_VIEWER_LINGER_MS", "4000");
+    const auto start = std::chrono::steady_clock::now();
+    orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+    const auto returned = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(returned, std::chrono::seconds(3));
+    EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
+    // Let the viewer finish before its file is removed.
+    Report();
+    std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
+}
+
+#if defined(_WIN32)
+// Windows would split the unquoted "C:\Program Files\..." at its space and
+// start C:\Program.exe, if one existed, unless the program is named apart.
+TEST_F(ViewerLaunch, APlantedProgramExeIsNeverStarted)
+{
+    drive_.InstallViewer();
+    fs::copy_file(ORVEL_MARKER_PROGRAM, "C:/Program.exe");
+    orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+    const std::string report = Report();
+    EXPECT_NE(report.find("model: C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"), std::string::npos);
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_FALSE(fs::exists("C:/marker.txt")) << ReadFile("C:/marker.txt");
+    EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
+}
+
+// A command line the locale cannot convert is a failed start, never a write
+// past the conversion buffer.
+TEST_F(ViewerLaunch, UnconvertibleCommandLineIsAFailedStart)
+{
+    drive_.InstallViewer();
+    ASSERT_NE(std::setlocale(LC_ALL, "Japanese_Japan.932"), nullptr);
+    orvel::LaunchViewer("C:/ORVEL/\x81", "C:/ORVEL/CLO3D_Plugin/");
+    std::setlocale(LC_ALL, "C");
+    EXPECT_EQ(utility_.messages,
+              (std::vector<std::string>{kOpening, kFailed + "C:/ORVEL/CLO3D_Plugin/"}));
+}
+#endif
+
+} // namespace
