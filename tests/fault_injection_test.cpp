@@ -1,0 +1,281 @@
+// Every fault the host, the disk or the user can hand the plug-in, one row
+// each: the action always returns, leaves no half-written file, and tells the
+// user exactly what happened.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "plugin_module.h"
+#include "support/fake_host.h"
+#include "support/test_drive.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using testing_host::ReadFile;
+using testing_host::TestDrive;
+using testing_host::WriteFile;
+
+const std::string kGlb = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
+const std::string kSettings = "C:/ORVEL/CLO3D_Plugin/API.json";
+const std::string kExported = "Exported project to ";
+const std::string kOpening = "Attempting to open ORVEL.";
+const std::string kFailed =
+    "Failed to open ORVEL.  You can access your imported files at C:/ORVEL/CLO3D_Plugin/";
+const std::string kNoExportService = "EXPORT_API seems to not be defined. Something is wrong ";
+const std::string kOldSettings = "{\"modelFile\": \"from an earlier run.glb\"}";
+
+#if defined(_WIN32)
+const std::string kEol = "\r\n";
+#else
+const std::string kEol = "\n";
+#endif
+
+std::string SettingsNaming(const std::string& model)
+{
+    return "{" + kEol + "    \"modelFile\": \"" + model + "\"" + kEol + "}";
+}
+
+// What a row sets up before the action runs.
+struct Faults {
+    bool utility = true;
+    bool exporter = true;
+    bool utilityThrows = false;
+    bool exporterThrows = false;
+    bool viewer = true;
+    std::optional<std::string> exportedBytes = testing_host::MinimalGlb(); // none: writes nothing
+    std::function<void()> prepare; // disk faults planted before the run
+    bool needsBindingPermissions = false;
+};
+
+// What must hold afterwards. A null settings text means no file at all.
+struct Outcome {
+    std::vector<std::string> messages;
+    std::optional<std::string> settings;
+    bool viewerStarted = true;
+    bool consoleLine = true;
+    bool messagesArePrefixes = false; // for texts that carry the system's own reason
+};
+
+struct Row {
+    const char* name;
+    Faults faults;
+    Outcome outcome;
+};
+
+// Names the row in test output instead of dumping its bytes.
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
+template <typename Change>
+Faults With(Change change)
+{
+    Faults faults;
+    change(faults);
+    return faults;
+}
+
+void MakeReadOnly(const fs::path& path)
+{
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove);
+}
+
+const Row kRows[] = {
+    {"AllServices", {}, {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+    {"NoUtilityService", With([](Faults& f) { f.utility = false; }), {{}, SettingsNaming(kGlb)}},
+    {"NoExportService",
+     With([](Faults& f) { f.exporter = false; }),
+     {{kNoExportService, kExported, kOpening}, SettingsNaming("")}},
+    {"NoServicesAtAll",
+     With([](Faults& f) {
+         f.utility = false;
+         f.exporter = false;
+     }),
+     {{}, SettingsNaming("")}},
+    {"UtilityServiceThrows",
+     With([](Faults& f) { f.utilityThrows = true; }),
+     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+    {"ExportServiceThrows",
+     With([](Faults& f) { f.exporterThrows = true; }),
+     {{"Export for ORVEL stopped by an error: export service failed"}, std::nullopt, false, false}},
+    {"BothServicesThrow",
+     With([](Faults& f) {
+         f.utilityThrows = true;
+         f.exporterThrows = true;
+     }),
+     {{"Export for ORVEL stopped by an error: export service failed"}, std::nullopt, false, false}},
+    {"ExportWritesNothingAndViewerFailsAtOnce",
+     With([](Faults& f) { f.exportedBytes = std::nullopt; }),
+     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+    {"ExportWritesSomethingThatIsNoGlb",
+     With([](Faults& f) { f.exportedBytes = std::string("not a model"); }),
+     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+    {"DriveFolderIsAPlainFile",
+     With([](Faults& f) {
+         f.prepare = [] { WriteFile("C:/ORVEL", "a file where the folder belongs"); };
+     }),
+     {{"Export for ORVEL stopped: could not create the folder C:/ORVEL ("},
+      std::nullopt,
+      false,
+      false,
+      true}},
+    {"WorkspaceFolderNotWritable",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             MakeReadOnly("C:/ORVEL/CLO3D_Plugin");
+         };
+         f.needsBindingPermissions = true;
+     }),
+     {{kExported + kGlb, kOpening}, std::nullopt}},
+    {"SettingsFileReadOnly",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             WriteFile(kSettings, kOldSettings);
+             MakeReadOnly(kSettings);
+         };
+         f.needsBindingPermissions = true;
+     }),
+     {{kExported + kGlb, kOpening}, kOldSettings}},
+    {"SettingsFileIsAFolder",
+     With([](Faults& f) { f.prepare = [] { fs::create_directories(kSettings); }; }),
+     {{kExported + kGlb, kOpening}, std::nullopt}},
+    {"NoViewerInstalled",
+     With([](Faults& f) { f.viewer = false; }),
+     {{kExported + kGlb, kOpening, kFailed}, SettingsNaming(kGlb), false}},
+};
+
+// Whether the current user is bound by file permissions at all (root is not).
+bool PermissionsBind()
+{
+    fs::create_directories("C:/probe");
+    MakeReadOnly("C:/probe");
+    WriteFile("C:/probe/file", "x");
+    const bool bound = !fs::exists("C:/probe/file");
+    fs::permissions("C:/probe", fs::perms::owner_all, fs::perm_options::add);
+    fs::remove_all("C:/probe");
+    return bound;
+}
+
+class FaultInjection : public ::testing::TestWithParam<Row> {
+protected:
+    static void SetUpTestSuite()
+    {
+        plugin_ = new standin::PluginModule(ORVEL_PLUGIN_FILE);
+        ASSERT_TRUE(plugin_->ok()) << plugin_->error();
+    }
+    static void TearDownTestSuite()
+    {
+        delete plugin_;
+        plugin_ = nullptr;
+    }
+
+    // Runs the row through the module's DoFunction and checks its outcome.
+    void RunRow(const Row& row)
+    {
+        const Faults& faults = row.faults;
+        if (faults.viewer) {
+            drive_.InstallViewer();
+        }
+        if (faults.prepare) {
+            faults.prepare();
+        }
+
+        testing_host::RecordingUtility utility;
+        utility.throws = faults.utilityThrows;
+        testing_host::RecordingExporter exporter;
+        exporter.throws = faults.exporterThrows;
+        if (faults.exportedBytes) {
+            const std::string bytes = *faults.exportedBytes;
+            exporter.write = [bytes](const std::string& path) { WriteFile(path, bytes); };
+        }
+        testing_host::InstalledServices services(faults.utility ? &utility : nullptr,
+                                                 faults.exporter ? &exporter : nullptr);
+
+        ::testing::internal::CaptureStdout();
+        plugin_->DoFunction();
+        const std::string output = ::testing::internal::GetCapturedStdout();
+
+        const Outcome& expected = row.outcome;
+        if (expected.messagesArePrefixes) {
+            ASSERT_EQ(utility.messages.size(), expected.messages.size());
+            for (std::size_t i = 0; i < expected.messages.size(); ++i) {
+                EXPECT_EQ(utility.messages[i].rfind(expected.messages[i], 0), 0U)
+                    << utility.messages[i];
+            }
+        } else {
+            EXPECT_EQ(utility.messages, expected.messages);
+        }
+        if (expected.settings) {
+            EXPECT_EQ(ReadFile(kSettings), *expected.settings);
+        } else if (fs::is_directory(kSettings)) {
+            EXPECT_TRUE(fs::is_empty(kSettings));
+        } else {
+            EXPECT_FALSE(fs::exists(kSettings)) << ReadFile(kSettings);
+        }
+        EXPECT_EQ(output.find("Destroying OrvelImportInterface\n") != std::string::npos,
+                  expected.consoleLine)
+            << output;
+        const bool reported =
+            testing_host::WaitForFile(TestDrive::kViewerReport, expected.viewerStarted ? 20 : 0.5);
+        EXPECT_EQ(reported, expected.viewerStarted) << ReadFile(TestDrive::kViewerReport);
+    }
+
+    static standin::PluginModule* plugin_;
+    TestDrive drive_;
+};
+
+standin::PluginModule* FaultInjection::plugin_ = nullptr;
+
+TEST_P(FaultInjection, ActionReturnsAndTellsTheUserWhatHappened)
+{
+    const Row& row = GetParam();
+    if (!row.faults.needsBindingPermissions || PermissionsBind()) {
+        RunRow(row);
+        return;
+    }
+#if defined(_WIN32)
+    GTEST_SKIP() << "file permissions do not bind here";
+#else
+    // Tests run as root here; run the row as an ordinary user, so that the
+    // permissions it plants bind. The child reports through its exit code and
+    // prints its own failures.
+    std::error_code ignored;
+    for (const auto& entry : fs::recursive_directory_iterator(fs::current_path())) {
+        ignored.clear();
+        static_cast<void>(lchown(entry.path().c_str(), 65534, 65534));
+    }
+    static_cast<void>(chown(fs::current_path().c_str(), 65534, 65534));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(3);
+        }
+        RunRow(row);
+        fflush(stdout);
+        _exit(::testing::Test::HasFailure() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "row failed as an ordinary user";
+#endif
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FaultInjection, ::testing::ValuesIn(kRows),
+                         [](const ::testing::TestParamInfo<Row>& row) {
+                             return std::string(row.param.name);
+                         });
+
+} // namespace
