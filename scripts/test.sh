@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs every check: formatting and clang-tidy, then the Linux build, the sanitizer build and
-# the Windows DLL under Wine, each with its whole test suite.
+# Runs every check: formatting and clang-tidy, then the Linux build, the sanitizer build,
+# the Windows DLL under Wine, each with its whole test suite, and a short run of
+# each fuzzer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -9,7 +10,7 @@ jobs=$(nproc)
 scripts/check-format.sh
 scripts/check-tidy.sh
 
-for preset in linux linux-sanitize windows-mingw; do
+for preset in linux linux-sanitize windows-mingw linux-fuzz; do
   echo "=== ${preset}: build"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
