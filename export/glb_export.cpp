@@ -3,6 +3,11 @@
 #include "CLOAPIInterface.h"
 #include "host/host_services.h"
 
+// The host reads the record by its own layout. A debug build of the Microsoft
+// runtime has a larger std::string and cannot match it: build in Release.
+static_assert(sizeof(Marvelous::ImportExportOption) == 176,
+              "option record does not match the host's 176-byte layout");
+
 namespace orvel {
 namespace {
 

@@ -1,5 +1,6 @@
 # Lists the names a plug-in module exports and compares them with the four
 # entry points the host looks up. Run with -DTOOL= -DMODULE= -DWINDOWS=.
+cmake_minimum_required(VERSION 3.25)
 if(WINDOWS)
   execute_process(COMMAND ${TOOL} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
   # The export name table lists "[ordinal] name" lines after its heading.
@@ -25,3 +26,14 @@ if(NOT names STREQUAL expected)
   message(FATAL_ERROR "${MODULE} exports [${names}], expected exactly [${expected}]")
 endif()
 message(STATUS "${MODULE} exports exactly: ${names}")
+
+if(WINDOWS)
+  # Windows users see the product and version in the file's properties.
+  file(STRINGS ${MODULE} resource ENCODING UTF-16LE REGEX "^(ProductName|FileVersion|ORVELPlugin|[0-9]+\\.[0-9]+\\.[0-9]+)$")
+  foreach(wanted ProductName FileVersion ORVELPlugin)
+    if(NOT wanted IN_LIST resource)
+      message(FATAL_ERROR "${MODULE} has no version resource naming ${wanted} (found: ${resource})")
+    endif()
+  endforeach()
+  message(STATUS "version resource: ${resource}")
+endif()

@@ -55,7 +55,8 @@ struct Faults {
     bool viewer = true;
     std::optional<std::string> exportedBytes = testing_host::MinimalGlb(); // none: writes nothing
     std::function<void()> prepare; // disk faults planted before the run
-    bool needsBindingPermissions = false;
+    // The permission the row relies on, which root (and Wine for folders) ignores.
+    enum class Permission { None, ReadOnlyFolder, ReadOnlyFile } permission = Permission::None;
 };
 
 // What must hold afterwards. A null settings text means no file at all.
@@ -135,7 +136,7 @@ const Row kRows[] = {
              fs::create_directories("C:/ORVEL/CLO3D_Plugin");
              MakeReadOnly("C:/ORVEL/CLO3D_Plugin");
          };
-         f.needsBindingPermissions = true;
+         f.permission = Faults::Permission::ReadOnlyFolder;
      }),
      {{kExported + kGlb, kOpening}, std::nullopt}},
     {"SettingsFileReadOnly",
@@ -145,7 +146,7 @@ const Row kRows[] = {
              WriteFile(kSettings, kOldSettings);
              MakeReadOnly(kSettings);
          };
-         f.needsBindingPermissions = true;
+         f.permission = Faults::Permission::ReadOnlyFile;
      }),
      {{kExported + kGlb, kOpening}, kOldSettings}},
     {"SettingsFileIsAFolder",
@@ -156,15 +157,29 @@ const Row kRows[] = {
      {{kExported + kGlb, kOpening, kFailed}, SettingsNaming(kGlb), false}},
 };
 
-// Whether the current user is bound by file permissions at all (root is not).
-bool PermissionsBind()
+// Whether the current user is bound by the permission at all: root is not,
+// and Windows has no read-only folders.
+bool PermissionBinds(Faults::Permission permission)
 {
-    fs::create_directories("C:/probe");
-    MakeReadOnly("C:/probe");
-    WriteFile("C:/probe/file", "x");
-    const bool bound = !fs::exists("C:/probe/file");
-    fs::permissions("C:/probe", fs::perms::owner_all, fs::perm_options::add);
-    fs::remove_all("C:/probe");
+    if (permission == Faults::Permission::None) {
+        return true;
+    }
+    const fs::path probe = "C:/probe";
+    fs::create_directories(probe);
+    bool bound = false;
+    if (permission == Faults::Permission::ReadOnlyFolder) {
+        MakeReadOnly(probe);
+        WriteFile(probe / "file", "x");
+        bound = !fs::exists(probe / "file");
+        fs::permissions(probe, fs::perms::owner_all, fs::perm_options::add);
+    } else {
+        WriteFile(probe / "file", "x");
+        MakeReadOnly(probe / "file");
+        WriteFile(probe / "file", "changed");
+        bound = ReadFile(probe / "file") == "x";
+        fs::permissions(probe / "file", fs::perms::owner_write, fs::perm_options::add);
+    }
+    fs::remove_all(probe);
     return bound;
 }
 
@@ -241,7 +256,7 @@ standin::PluginModule* FaultInjection::plugin_ = nullptr;
 TEST_P(FaultInjection, ActionReturnsAndTellsTheUserWhatHappened)
 {
     const Row& row = GetParam();
-    if (!row.faults.needsBindingPermissions || PermissionsBind()) {
+    if (PermissionBinds(row.faults.permission)) {
         RunRow(row);
         return;
     }

@@ -78,6 +78,12 @@ public:
 
 } // namespace Marvelous
 
+#if defined(_MSC_VER)
+// The singleton keeps standard containers; host and plug-in share one runtime.
+#pragma warning(push)
+#pragma warning(disable : 4251)
+#endif
+
 namespace CLOAPI {
 
 // Service that shows messages to the user.
@@ -137,6 +143,10 @@ private:
 };
 
 } // namespace CLOAPI
+
+#if defined(_MSC_VER)
+#pragma warning(pop)
+#endif
 
 static_assert(sizeof(Marvelous::ImportExportOption) == 176,
               "the option record must match the host's layout (a 32-byte std::string, as in a "
