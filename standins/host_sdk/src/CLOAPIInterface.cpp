@@ -4,10 +4,9 @@ namespace CLOAPI {
 
 APICommand& APICommand::getInstance()
 {
-    // Never destroyed: plug-ins may still ask for it while the host shuts down.
-    static APICommand* const instance = new APICommand();
-    instance->calls_.emplace_back("getInstance");
-    return *instance;
+    static APICommand instance;
+    instance.calls_.emplace_back("getInstance");
+    return instance;
 }
 
 UtilityAPIInterface* APICommand::GetUtilityAPI()
