@@ -1,0 +1,37 @@
+# The ZIP users install: the plug-in DLL and a short install note, at the top
+# level of the archive. `cpack --preset windows-msvc` makes the shipped one;
+# `scripts/package.sh` makes a MinGW test build of it here.
+install(TARGETS ORVELPlugin LIBRARY DESTINATION . COMPONENT plugin)
+configure_file(${PROJECT_SOURCE_DIR}/packaging/INSTALL.txt.in
+               ${CMAKE_BINARY_DIR}/packaging/INSTALL.txt @ONLY NEWLINE_STYLE CRLF)
+install(FILES ${CMAKE_BINARY_DIR}/packaging/INSTALL.txt DESTINATION . COMPONENT plugin)
+
+# Packaging needs the plug-in alone: CPack must not first build the stand-ins
+# and tests that the install step would otherwise wait for.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME ORVELPlugin)
+set(CPACK_PACKAGE_VENDOR ORVEL)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+# Only the plug-in's own component, whatever else may one day be installable.
+set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};${PROJECT_NAME};plugin;/")
+# A MinGW-built DLL uses another C++ runtime than the host: its ZIP says so in
+# its name and is never one to give users.
+if(MINGW)
+  set(CPACK_PACKAGE_FILE_NAME ORVELPlugin-${PROJECT_VERSION}-win64-mingw-test-build)
+else()
+  set(CPACK_PACKAGE_FILE_NAME ORVELPlugin-${PROJECT_VERSION}-win64)
+endif()
+include(CPack)
+
+# The archive holds exactly the DLL, with its version resource, and the note.
+if(ORVEL_BUILD_TESTS)
+  add_test(NAME package_contents
+           COMMAND ${CMAKE_COMMAND} -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
+                   -DCPACK=${CMAKE_CPACK_COMMAND} -DWORK=${CMAKE_BINARY_DIR}/package-test -DDLL=$<TARGET_FILE:ORVELPlugin>
+                   -DVERSION=${PROJECT_VERSION}
+                   -P ${PROJECT_SOURCE_DIR}/packaging/check_package.cmake)
+endif()
