@@ -6,6 +6,7 @@
 #include "process_start.h"
 
 #include <fcntl.h>
+#include <linux/close_range.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -157,6 +158,9 @@ bool StartProcess(const std::string& executable, const std::string& commandLine)
         close(report[0]);
         const pid_t program = fork();
         if (program == 0) {
+            // Like a Windows start without handle inheritance: the program
+            // keeps standard input, output and error, and no other descriptor.
+            static_cast<void>(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC));
             setsid();
             execve(path.c_str(), argv.data(), envp.data());
             const int error = errno;
