@@ -1,0 +1,115 @@
+# Runs one case of the stand-in host program's end-to-end tests in a fresh
+# working folder and checks its exit code and output.
+#
+#   cmake -DCASE=<name> -DHOST=<program> -DFOLDER=<working folder>
+#         -DFILES=<folder of the viewer tests' files> [-DEMULATOR=<wine>]
+#         -P host_case.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(workspace "C:/ORVEL/CLO3D_Plugin")
+set(arguments)
+set(exit_code 0)
+set(expected_text)    # literal texts the output must hold
+set(expected_match)   # regular expressions it must match
+set(unexpected_text)  # literal texts it must not hold
+unset(ENV{ORVEL_VIEWER_LINGER_MS})
+unset(ENV{ORVEL_VIEWER_REPORT})
+
+# What the viewer reports after a complete export of the built-in scene.
+set(viewer_received
+  "[host] viewer report: command line: C:\\Program Files\\ORVEL\\ORVEL.exe -Settings=\"${workspace}/API.json\"\n"
+  "[host] viewer report: settings: ${workspace}/API.json\n"
+  "[host] viewer report: model: ${workspace}/Prepped_For_ORVEL.glb\n")
+
+if(CASE STREQUAL "exports_to_viewer")
+  set(expected_text
+    "[host] project: built-in scene (1 mesh, 24 vertices)"
+    "[host] export service: asked to write the project as GLB to \"${workspace}/Prepped_For_ORVEL.glb\""
+    "[host] export service: wrote ${workspace}/Prepped_For_ORVEL.glb (1 mesh, 24 vertices, "
+    "[host]       \"modelFile\": \"${workspace}/Prepped_For_ORVEL.glb\"\n"
+    "[host] message 3: \"Attempting to open ORVEL.\""
+    ${viewer_received})
+  set(expected_match
+    "\\[host\\]   Prepped_For_ORVEL\\.glb \\([1-9][0-9]* bytes\\)"
+    "\\[host\\] viewer report: summary: 1 mesh, 24 vertices, [1-9][0-9]* bytes\n")
+  set(unexpected_text "Failed to open ORVEL." "viewer report: error:")
+elseif(CASE STREQUAL "project_glb")
+  set(arguments "${FILES}/two_panels.glb")
+  set(expected_text "two_panels.glb (2 meshes, 7 vertices)" ${viewer_received})
+  set(expected_match "\\[host\\] viewer report: summary: 2 meshes, 7 vertices, [1-9][0-9]* bytes")
+elseif(CASE STREQUAL "project_gltf")
+  set(arguments "${FILES}/triangle.gltf")
+  set(expected_text "triangle.gltf (1 mesh, 3 vertices)" ${viewer_received})
+  set(expected_match "\\[host\\] viewer report: summary: 1 mesh, 3 vertices, [1-9][0-9]* bytes")
+elseif(CASE STREQUAL "no_viewer")
+  set(arguments --no-viewer)
+  set(expected_text
+    "[host] message 3: \"Attempting to open ORVEL.\""
+    "[host] message 4: \"Failed to open ORVEL.  You can access your imported files at ${workspace}/\""
+    "[host] no viewer is installed, so no viewer report is expected")
+  set(unexpected_text "viewer report:")
+elseif(CASE STREQUAL "no_export_service")
+  set(arguments --no-export-service)
+  set(expected_text
+    "[host] services: utility yes, export no"
+    "EXPORT_API seems to not be defined"
+    "[host]       \"modelFile\": \"\"\n"
+    "[host] viewer report: error: settings file ${workspace}/API.json names no model (\"modelFile\" is empty)")
+  set(unexpected_text "[host] export service:")
+elseif(CASE STREQUAL "no_utility_service")
+  set(arguments --no-utility-service)
+  set(expected_text "[host] services: utility no, export yes" ${viewer_received})
+  set(expected_match "\\[host\\] viewer report: summary: 1 mesh, 24 vertices")
+  set(unexpected_text "[host] message")
+elseif(CASE STREQUAL "file_type")
+  set(arguments --file-type OBJ)
+  set(expected_text "[host] message 1: \"DoFunctionAferLoadingProject starts... for file type -  OBJ\"")
+elseif(CASE STREQUAL "help")
+  set(arguments --help)
+  set(expected_text "usage: orvel_host" "--no-viewer" "--no-export-service")
+  set(unexpected_text "[host] loaded")
+elseif(CASE STREQUAL "bad_option")
+  set(arguments --bogus)
+  set(exit_code 2)
+  set(expected_text "orvel_host: unknown option --bogus" "usage: orvel_host")
+elseif(CASE STREQUAL "module_missing")
+  set(arguments --plugin nowhere/ORVELPlugin.module)
+  set(exit_code 1)
+  set(expected_text "[host] cannot load plug-in module nowhere/ORVELPlugin.module")
+elseif(CASE STREQUAL "project_missing")
+  set(arguments "nowhere.glb")
+  set(exit_code 1)
+  set(expected_text "[host] cannot open the project nowhere.glb: no such file")
+else()
+  message(FATAL_ERROR "unknown case '${CASE}'")
+endif()
+
+file(REMOVE_RECURSE "${FOLDER}")
+file(MAKE_DIRECTORY "${FOLDER}")
+execute_process(COMMAND ${EMULATOR} ${HOST} ${arguments} WORKING_DIRECTORY "${FOLDER}"
+                RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+# Output and errors, in one text; Windows programs end their lines in CRLF.
+string(APPEND output "${errors}")
+string(REPLACE "\r\n" "\n" output "${output}")
+message(STATUS "exit ${result}\n--- output, then errors\n${output}---")
+
+if(NOT result STREQUAL exit_code)
+  message(FATAL_ERROR "expected exit code ${exit_code}, got ${result}")
+endif()
+foreach(text IN LISTS expected_text)
+  string(FIND "${output}" "${text}" at)
+  if(at EQUAL -1)
+    message(FATAL_ERROR "the output lacks \"${text}\"")
+  endif()
+endforeach()
+foreach(pattern IN LISTS expected_match)
+  if(NOT output MATCHES "${pattern}")
+    message(FATAL_ERROR "the output does not match \"${pattern}\"")
+  endif()
+endforeach()
+foreach(text IN LISTS unexpected_text)
+  string(FIND "${output}" "${text}" at)
+  if(NOT at EQUAL -1)
+    message(FATAL_ERROR "the output holds \"${text}\"")
+  endif()
+endforeach()

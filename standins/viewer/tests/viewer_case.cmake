@@ -1,0 +1,191 @@
+# Runs one case of the stand-in viewer's tests, in a folder prepared by
+# make_viewer_test_files, and checks its exit code, output and report file.
+#
+#   cmake -DCASE=<name> -DVIEWER=<program> [-DEMULATOR=<wine>] [-DWINDOWS=ON]
+#         -P viewer_case.cmake
+cmake_minimum_required(VERSION 3.25)
+
+set(program "C:\\Program Files\\ORVEL\\ORVEL.exe")
+# How Windows splits the plug-in's command line: the unquoted program path
+# comes apart at its space.
+set(program_pieces "C:\\Program" "Files\\ORVEL\\ORVEL.exe")
+
+set(arguments)
+set(succeeds OFF)
+set(expected_text)   # literal texts the output and the report must hold
+set(expected_match)  # regular expressions they must match
+set(error)           # the error text, on standard error and in the report
+set(linger OFF)
+unset(ENV{ORVEL_STANDIN_COMMAND_LINE})
+unset(ENV{ORVEL_VIEWER_LINGER_MS})
+
+if(CASE STREQUAL "reports_model")
+  set(arguments ${program_pieces} "-Settings=good.json")
+  set(succeeds ON)
+  set(expected_text "settings: good.json" "model: two_panels.glb")
+  set(expected_match "summary: 2 meshes, 7 vertices, [1-9][0-9]* bytes")
+elseif(CASE STREQUAL "settings_argument_anywhere")
+  set(arguments "-Settings=good.json" "-first" ${program_pieces} "-Settings=ignored.json")
+  set(succeeds ON)
+  set(expected_text "settings: good.json" "model: two_panels.glb")
+elseif(CASE STREQUAL "non_ascii_model_name")
+  set(arguments ${program_pieces} "-Settings=utf8_model.json")
+  set(succeeds ON)
+  set(expected_text "model: modèle.glb")
+  set(expected_match "summary: 1 mesh, 3 vertices, [1-9][0-9]* bytes")
+elseif(CASE STREQUAL "command_line")
+  set(arguments ${program_pieces} "-Settings=good.json")
+  set(succeeds ON)
+  if(WINDOWS)
+    # Wine forms the line from the arguments it was given, after the path of
+    # the program it runs.
+    set(expected_text "command line: \"Z:" "ORVEL.exe\" ${program} -Settings=good.json")
+  else()
+    # The line the plug-in's POSIX process start hands over.
+    set(ENV{ORVEL_STANDIN_COMMAND_LINE} "${program} -Settings=\"good.json\"")
+    set(expected_text "command line: ${program} -Settings=\"good.json\"\n")
+  endif()
+elseif(CASE STREQUAL "command_line_from_arguments")
+  # Linux, started by hand: the arguments joined by spaces.
+  set(arguments ${program_pieces} "-Settings=good.json")
+  set(succeeds ON)
+  set(expected_text "/ORVEL ${program} -Settings=good.json\n")
+  set(expected_match "(^|\n)command line: /")
+elseif(CASE STREQUAL "lingers_without_holding_output")
+  set(arguments ${program_pieces} "-Settings=good.json")
+  set(succeeds ON)
+  set(linger ON)
+  set(expected_text "summary: 2 meshes, 7 vertices")
+elseif(CASE STREQUAL "no_settings_argument")
+  set(arguments ${program_pieces} "-settings=good.json")
+  set(error "no -Settings= argument on the command line")
+elseif(CASE STREQUAL "empty_settings_argument")
+  set(arguments ${program_pieces} "-Settings=")
+  set(error "the -Settings= argument names no file")
+elseif(CASE STREQUAL "settings_missing")
+  set(arguments ${program_pieces} "-Settings=absent.json")
+  set(error "settings file absent.json not found")
+elseif(CASE STREQUAL "settings_not_a_file")
+  set(arguments ${program_pieces} "-Settings=.")
+  set(error "settings file . is not a file")
+elseif(CASE STREQUAL "settings_not_json")
+  set(arguments ${program_pieces} "-Settings=not_json.json")
+  set(error "settings file not_json.json is not valid JSON: ")
+elseif(CASE STREQUAL "settings_without_model_member")
+  set(arguments ${program_pieces} "-Settings=no_model_member.json")
+  set(error "settings file no_model_member.json has no \"modelFile\" string (no such member)")
+elseif(CASE STREQUAL "settings_model_not_a_string")
+  set(arguments ${program_pieces} "-Settings=number_model.json")
+  set(error "settings file number_model.json has no \"modelFile\" string (\"modelFile\" is a number)")
+elseif(CASE STREQUAL "settings_not_an_object")
+  set(arguments ${program_pieces} "-Settings=array.json")
+  set(error "settings file array.json has no \"modelFile\" string (it holds a JSON array, not an object)")
+elseif(CASE STREQUAL "settings_with_empty_model")
+  set(arguments ${program_pieces} "-Settings=empty_model.json")
+  set(error "settings file empty_model.json names no model (\"modelFile\" is empty)")
+elseif(CASE STREQUAL "model_missing")
+  set(arguments ${program_pieces} "-Settings=missing_model.json")
+  set(expected_text "model: nowhere.glb")
+  set(error "model file nowhere.glb not found")
+elseif(CASE STREQUAL "model_not_glb")
+  set(arguments ${program_pieces} "-Settings=garbage_model.json")
+  set(error "model file garbage.glb is not a valid glTF 2.0 binary: ")
+elseif(CASE STREQUAL "model_text_gltf")
+  set(arguments ${program_pieces} "-Settings=text_model.json")
+  set(error "model file triangle.gltf is not a valid glTF 2.0 binary: ")
+elseif(CASE STREQUAL "model_gltf_version_1")
+  set(arguments ${program_pieces} "-Settings=version1.json")
+  set(error "model file version1.glb is not a valid glTF 2.0 binary: it declares glTF version \"1.0\", not \"2.0\"")
+else()
+  message(FATAL_ERROR "unknown case '${CASE}'")
+endif()
+
+# A stale report must be replaced whole.
+set(report "report-${CASE}.txt")
+file(WRITE "${report}" "stale report\n")
+file(REMOVE "${report}.partial")
+set(ENV{ORVEL_VIEWER_REPORT} "${report}")
+
+if(linger)
+  # The viewer stays running well past the reader of its output, which must
+  # see the output end as soon as the report is out.
+  if(EMULATOR)
+    # The first Windows program of a Wine session starts Wine's own services,
+    # which inherit its output and hold it until the session ends, seconds
+    # after the last program. Start them here with output into a file, so
+    # that they are running already (and hold nothing the test reads).
+    set(ENV{ORVEL_VIEWER_REPORT} "")
+    execute_process(COMMAND ${EMULATOR} ${VIEWER}
+                    OUTPUT_FILE wine-session.log ERROR_FILE wine-session.log)
+    set(ENV{ORVEL_VIEWER_REPORT} "${report}")
+  endif()
+  set(ENV{ORVEL_VIEWER_LINGER_MS} 6000)
+  string(TIMESTAMP started "%s")
+  # The shell's command substitution ends when the output ends, not when the
+  # viewer does.
+  execute_process(
+    COMMAND sh -c "output=$(\"$@\" 2>&1 & echo $! > viewer.pid); printf '%s\\n' \"$output\"; kill -0 \"$(cat viewer.pid)\" && echo 'viewer still running'"
+            sh ${EMULATOR} ${VIEWER} ${arguments}
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+  string(TIMESTAMP finished "%s")
+  math(EXPR seconds "${finished} - ${started}")
+  if(seconds GREATER 4)
+    message(FATAL_ERROR "the reader waited ${seconds} s for the lingering viewer's output to end")
+  endif()
+  if(NOT output MATCHES "viewer still running")
+    message(FATAL_ERROR "the viewer did not stay running:\n${output}")
+  endif()
+else()
+  execute_process(COMMAND ${EMULATOR} ${VIEWER} ${arguments}
+                  RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+endif()
+string(REPLACE "\r\n" "\n" output "${output}")
+string(REPLACE "\r\n" "\n" errors "${errors}")
+message(STATUS "exit ${result}\n--- output\n${output}--- errors\n${errors}---")
+
+if(succeeds AND NOT result EQUAL 0)
+  message(FATAL_ERROR "expected exit code 0, got ${result}")
+elseif(NOT succeeds AND (result EQUAL 0 OR NOT result MATCHES "^[0-9]+$"))
+  message(FATAL_ERROR "expected a non-zero exit code, got ${result}")
+endif()
+
+if(NOT EXISTS "${report}")
+  message(FATAL_ERROR "no report file ${report}")
+endif()
+file(READ "${report}" report_text)
+message(STATUS "--- report\n${report_text}---")
+if(EXISTS "${report}.partial")
+  message(FATAL_ERROR "${report}.partial was left behind")
+endif()
+if(report_text MATCHES "stale")
+  message(FATAL_ERROR "the stale report was not replaced")
+endif()
+if(NOT report_text MATCHES "^command line: ")
+  message(FATAL_ERROR "the report does not start with the command line")
+endif()
+
+foreach(text IN LISTS expected_text)
+  foreach(where output report_text)
+    string(FIND "${${where}}" "${text}" at)
+    if(at EQUAL -1)
+      message(FATAL_ERROR "${where} lacks \"${text}\"")
+    endif()
+  endforeach()
+endforeach()
+foreach(pattern IN LISTS expected_match)
+  foreach(where output report_text)
+    if(NOT "${${where}}" MATCHES "${pattern}")
+      message(FATAL_ERROR "${where} does not match \"${pattern}\"")
+    endif()
+  endforeach()
+endforeach()
+
+if(error)
+  string(FIND "${errors}" "ORVEL: error: ${error}" on_stderr)
+  string(FIND "${report_text}" "\nerror: ${error}" in_report)
+  if(on_stderr EQUAL -1 OR in_report EQUAL -1)
+    message(FATAL_ERROR "expected the error \"${error}\" on standard error and in the report")
+  endif()
+elseif(report_text MATCHES "error:" OR errors MATCHES "error:")
+  message(FATAL_ERROR "unexpected error")
+endif()
