@@ -17,3 +17,6 @@ for preset in linux linux-sanitize windows-mingw linux-fuzz; do
   echo "=== ${preset}: test"
   ctest --preset "$preset" -j "$jobs"
 done
+
+echo "=== valgrind memcheck"
+scripts/check-memcheck.sh
