@@ -6,7 +6,7 @@
 #include "process_start.h"
 
 #include <fcntl.h>
-#include <linux/close_range.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -91,6 +91,34 @@ std::vector<std::string> SplitCommandLine(const std::string& line)
     return arguments;
 }
 
+// How the program is started: in a session of its own, keeping standard input,
+// output and error and no other descriptor (like a Windows start without
+// handle inheritance).
+class SpawnSettings {
+public:
+    SpawnSettings()
+    {
+        posix_spawnattr_init(&attributes_);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID);
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+    ~SpawnSettings()
+    {
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+
+    const posix_spawnattr_t* attributes() const { return &attributes_; }
+    const posix_spawn_file_actions_t* actions() const { return &actions_; }
+
+private:
+    posix_spawnattr_t attributes_{};
+    posix_spawn_file_actions_t actions_{};
+};
+
 std::vector<char*> PointersTo(std::vector<std::string>& texts)
 {
     std::vector<char*> pointers;
@@ -128,8 +156,9 @@ bool ReadExecError(int fd, int& error)
 
 bool StartProcess(const std::string& executable, const std::string& commandLine)
 {
-    // Everything the children need is prepared before fork: after it, only
-    // async-signal-safe calls are made.
+    // Everything the children need is prepared before fork: after it, the
+    // intermediate child takes no lock and touches no heap (posix_spawn,
+    // write and _exit only), which is safe even in a host with other threads.
     const std::string path = MapExecutablePath(executable);
     std::vector<std::string> arguments = SplitCommandLine(commandLine);
     std::vector<std::string> environment;
@@ -142,12 +171,17 @@ bool StartProcess(const std::string& executable, const std::string& commandLine)
     std::vector<char*> argv = PointersTo(arguments);
     std::vector<char*> envp = PointersTo(environment);
 
+    const SpawnSettings settings;
+
     int report[2];
     if (pipe2(report, O_CLOEXEC) != 0) {
         return false;
     }
     // An intermediate child starts the program and exits at once; the program
     // is then adopted by init, and no zombie is left for the host to reap.
+    // posix_spawn does not copy the intermediate's memory the way a second
+    // fork would, and returns only once the program's exec has succeeded or
+    // failed.
     const pid_t intermediate = fork();
     if (intermediate < 0) {
         close(report[0]);
@@ -156,19 +190,10 @@ bool StartProcess(const std::string& executable, const std::string& commandLine)
     }
     if (intermediate == 0) {
         close(report[0]);
-        const pid_t program = fork();
-        if (program == 0) {
-            // Like a Windows start without handle inheritance: the program
-            // keeps standard input, output and error, and no other descriptor.
-            static_cast<void>(close_range(3, ~0U, CLOSE_RANGE_CLOEXEC));
-            setsid();
-            execve(path.c_str(), argv.data(), envp.data());
-            const int error = errno;
-            static_cast<void>(write(report[1], &error, sizeof(error)));
-            _exit(127);
-        }
-        if (program < 0) {
-            const int error = errno;
+        pid_t program = 0;
+        const int error = posix_spawn(&program, path.c_str(), settings.actions(),
+                                      settings.attributes(), argv.data(), envp.data());
+        if (error != 0) {
             static_cast<void>(write(report[1], &error, sizeof(error)));
         }
         _exit(0);
