@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <nlohmann/json.hpp>
 
@@ -21,7 +22,16 @@ namespace {
 using testing_host::ReadFile;
 using testing_host::WriteFile;
 
-const std::filesystem::path kSettingsPath = "C:/ORVEL/CLO3D_Plugin/API.json";
+// The settings file, in a temporary folder of this run. The working folder
+// stays as it is: libFuzzer's corpus and crash paths may be relative to it.
+std::filesystem::path gFolder;
+std::filesystem::path gSettingsPath;
+
+void RemoveFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(gFolder, ignored);
+}
 
 void Require(bool condition, const char* what)
 {
@@ -89,9 +99,12 @@ bool EndsWith(const std::string& text, const std::string& end)
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/)
 {
-    // A fresh temporary working folder holding the "C:" drive, removed at exit.
-    static const testing_host::TestDrive drive;
-    std::filesystem::create_directories(kSettingsPath.parent_path());
+    std::string folder = (std::filesystem::temp_directory_path() / "orvel-fuzz-XXXXXX").string();
+    Require(mkdtemp(folder.data()) != nullptr, "cannot make a temporary folder");
+    gFolder = folder;
+    std::atexit(RemoveFolder);
+    gSettingsPath = gFolder / "ORVEL" / "CLO3D_Plugin" / "API.json";
+    std::filesystem::create_directories(gSettingsPath.parent_path());
     // Each record prints its console line when destroyed; libFuzzer reports
     // on standard error, so standard output can go.
     Require(std::freopen("/dev/null", "w", stdout) != nullptr, "cannot silence standard output");
@@ -103,19 +116,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string modelFile(reinterpret_cast<const char*>(data), size);
     // A previous file that differs from anything the writer could produce.
     const std::string previous = "previous settings, " + std::to_string(size) + " bytes\n";
-    WriteFile(kSettingsPath, previous);
+    WriteFile(gSettingsPath, previous);
 
     const bool valid = IsValidUtf8(modelFile);
     bool refused = false;
     {
         const orvel::OrvelImportInterface settings(modelFile);
         try {
-            settings.WriteSettingsFile(kSettingsPath.string());
+            settings.WriteSettingsFile(gSettingsPath.string());
         } catch (const nlohmann::json::type_error&) {
             refused = true;
         }
     }
-    const std::string written = ReadFile(kSettingsPath);
+    const std::string written = ReadFile(gSettingsPath);
 
     if (!valid) {
         Require(refused, "a path that is not UTF-8 was not refused");
