@@ -6,38 +6,20 @@
 #include <vector>
 
 #include "export/export_action.h"
+#include "support/expected_texts.h"
 #include "support/fake_host.h"
 #include "support/test_drive.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace testing_host::texts;
 using testing_host::InstalledServices;
 using testing_host::ReadFile;
 using testing_host::RecordingExporter;
 using testing_host::RecordingUtility;
 using testing_host::TestDrive;
 using testing_host::WaitForFile;
-
-const std::string kGlb = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
-const std::string kSettings = "C:/ORVEL/CLO3D_Plugin/API.json";
-const std::string kExported = "Exported project to ";
-const std::string kOpening = "Attempting to open ORVEL.";
-const std::string kFailed =
-    "Failed to open ORVEL.  You can access your imported files at C:/ORVEL/CLO3D_Plugin/";
-const std::string kNoExportService = "EXPORT_API seems to not be defined. Something is wrong ";
-const std::string kConsoleLine = "Destroying OrvelImportInterface\n";
-
-#if defined(_WIN32)
-const std::string kEol = "\r\n";
-#else
-const std::string kEol = "\n";
-#endif
-
-std::string SettingsNaming(const std::string& model)
-{
-    return "{" + kEol + "    \"modelFile\": \"" + model + "\"" + kEol + "}";
-}
 
 class ExportAction : public ::testing::Test {
 protected:

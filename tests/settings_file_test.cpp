@@ -6,35 +6,23 @@
 #include <nlohmann/json.hpp>
 
 #include "export/settings_file.h"
+#include "support/expected_texts.h"
 #include "support/test_drive.h"
 
 namespace {
 
+using namespace testing_host::texts;
 using testing_host::ReadFile;
 using testing_host::TestDrive;
 using testing_host::WriteFile;
-
-const std::string kSettingsPath = "C:/ORVEL/CLO3D_Plugin/API.json";
-
-// Text-mode line end of the platform the file is written on.
-#if defined(_WIN32)
-const std::string kEol = "\r\n";
-#else
-const std::string kEol = "\n";
-#endif
-
-std::string Expected(const std::string& jsonValue)
-{
-    return "{" + kEol + "    \"modelFile\": " + jsonValue + kEol + "}";
-}
 
 std::string Written(const std::string& modelFile)
 {
     {
         const orvel::OrvelImportInterface settings(modelFile);
-        settings.WriteSettingsFile(kSettingsPath);
+        settings.WriteSettingsFile(kSettings);
     }
-    return ReadFile(kSettingsPath);
+    return ReadFile(kSettings);
 }
 
 class SettingsFile : public ::testing::Test {
@@ -52,24 +40,27 @@ protected:
 TEST_F(SettingsFile, HoldsExactlyTheThreeLinesWithoutAFinalLineEnd)
 {
     const std::string bytes = Written("C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
-    EXPECT_EQ(bytes, Expected("\"C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb\""));
+    EXPECT_EQ(bytes, SettingsWithJsonValue("\"C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb\""));
     EXPECT_EQ(bytes.size(), 64U + 2 * kEol.size());
 }
 
-TEST_F(SettingsFile, EmptyPathIsTheEmptyString) { EXPECT_EQ(Written(""), Expected("\"\"")); }
+TEST_F(SettingsFile, EmptyPathIsTheEmptyString)
+{
+    EXPECT_EQ(Written(""), SettingsWithJsonValue("\"\""));
+}
 
 TEST_F(SettingsFile, QuoteAndBackslashAreEscapedAndOtherTextKeptAsItsBytes)
 {
-    EXPECT_EQ(Written("a\"b\\c"), Expected("\"a\\\"b\\\\c\""));
+    EXPECT_EQ(Written("a\"b\\c"), SettingsWithJsonValue("\"a\\\"b\\\\c\""));
     EXPECT_EQ(Written("C:/Mod\xC3\xA8le/\xE6\xA8\xA1.glb"),
-              Expected("\"C:/Mod\xC3\xA8le/\xE6\xA8\xA1.glb\""));
-    EXPECT_EQ(Written("tab\there"), Expected("\"tab\\there\""));
+              SettingsWithJsonValue("\"C:/Mod\xC3\xA8le/\xE6\xA8\xA1.glb\""));
+    EXPECT_EQ(Written("tab\there"), SettingsWithJsonValue("\"tab\\there\""));
 }
 
 TEST_F(SettingsFile, ReplacesALongerFileInsteadOfMergingWithIt)
 {
-    WriteFile(kSettingsPath, std::string(4096, 'x') + "{\"modelFile\": \"old.glb\", \"other\": 1}");
-    EXPECT_EQ(Written("new.glb"), Expected("\"new.glb\""));
+    WriteFile(kSettings, std::string(4096, 'x') + "{\"modelFile\": \"old.glb\", \"other\": 1}");
+    EXPECT_EQ(Written("new.glb"), SettingsWithJsonValue("\"new.glb\""));
 }
 
 TEST_F(SettingsFile, MissingFolderGivesNoFileAndNoError)
@@ -84,8 +75,8 @@ TEST_F(SettingsFile, InvalidUtf8IsRefusedAndLeavesThePreviousFileAsItWas)
 {
     const std::string previous = Written("C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
     const orvel::OrvelImportInterface settings("bad \xFF\xFE path");
-    EXPECT_THROW(settings.WriteSettingsFile(kSettingsPath), nlohmann::json::type_error);
-    EXPECT_EQ(ReadFile(kSettingsPath), previous);
+    EXPECT_THROW(settings.WriteSettingsFile(kSettings), nlohmann::json::type_error);
+    EXPECT_EQ(ReadFile(kSettings), previous);
 
     const orvel::OrvelImportInterface fresh("\xC3");
     EXPECT_THROW(fresh.WriteSettingsFile("C:/ORVEL/CLO3D_Plugin/new.json"),

@@ -8,21 +8,19 @@
 #include <vector>
 
 #include "export/viewer_launch.h"
+#include "support/expected_texts.h"
 #include "support/fake_host.h"
 #include "support/test_drive.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace testing_host::texts;
 using testing_host::InstalledServices;
 using testing_host::ReadFile;
 using testing_host::RecordingUtility;
 using testing_host::TestDrive;
 using testing_host::WaitForFile;
-
-const std::string kOpening = "Attempting to open ORVEL.";
-const std::string kFailed = "Failed to open ORVEL.  You can access your imported files at ";
-const std::string kSettings = "C:/ORVEL/CLO3D_Plugin/API.json";
 
 class ViewerLaunch : public ::testing::Test {
 protected:
@@ -77,9 +75,8 @@ TEST_F(ViewerLaunch, EmptySettingsPathGivesTwoQuotes)
 TEST_F(ViewerLaunch, WithoutViewerTellsWhereTheFilesAre)
 {
     orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
-    ASSERT_EQ(kFailed.size(), 61U);
-    EXPECT_EQ(utility_.messages,
-              (std::vector<std::string>{kOpening, kFailed + "C:/ORVEL/CLO3D_Plugin/"}));
+    ASSERT_EQ(kFailedPrefix.size(), 61U);
+    EXPECT_EQ(utility_.messages, (std::vector<std::string>{kOpening, kFailed}));
 }
 
 TEST_F(ViewerLaunch, ReturnsWhileTheViewerIsStillRunning)
@@ -119,8 +116,7 @@ TEST_F(ViewerLaunch, UnconvertibleCommandLineIsAFailedStart)
     ASSERT_NE(std::setlocale(LC_ALL, "Japanese_Japan.932"), nullptr);
     orvel::LaunchViewer("C:/ORVEL/\x81", "C:/ORVEL/CLO3D_Plugin/");
     std::setlocale(LC_ALL, "C");
-    EXPECT_EQ(utility_.messages,
-              (std::vector<std::string>{kOpening, kFailed + "C:/ORVEL/CLO3D_Plugin/"}));
+    EXPECT_EQ(utility_.messages, (std::vector<std::string>{kOpening, kFailed}));
 }
 #endif
 
