@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "export/glb_export.h"
@@ -17,18 +18,6 @@ constexpr char kGlbBaseName[] = "Prepped_For_ORVEL";
 constexpr char kSettingsFileName[] = "API.json";
 constexpr char kExportedMessage[] = "Exported project to ";
 
-void RunSteps()
-{
-    const std::string folder = PrepareWorkspaceFolder();
-    const std::string glbPath = ExportSceneToGlb(folder, kGlbBaseName);
-    const std::string settingsPath = folder + kSettingsFileName;
-    // Lives to the end of the action; its destruction writes the console line.
-    const OrvelImportInterface settings(glbPath);
-    settings.WriteSettingsFile(settingsPath);
-    host::ShowMessage(kExportedMessage + glbPath);
-    LaunchViewer(settingsPath, folder);
-}
-
 // The system's reason, without the full stop or line end some systems add.
 std::string Reason(const std::error_code& code)
 {
@@ -40,6 +29,35 @@ std::string Reason(const std::error_code& code)
     return reason;
 }
 
+// The workspace folder, or nothing when it cannot be made; the user is then
+// told which folder and why, and that nothing was exported.
+std::optional<std::string> WorkspaceFolderOrTell()
+{
+    try {
+        return PrepareWorkspaceFolder();
+    } catch (const std::filesystem::filesystem_error& error) {
+        host::ShowMessage("Export for ORVEL stopped: could not create the folder " +
+                          error.path1().generic_string() + " (" + Reason(error.code()) +
+                          "). Nothing was exported.");
+        return std::nullopt;
+    }
+}
+
+void RunSteps()
+{
+    const std::optional<std::string> folder = WorkspaceFolderOrTell();
+    if (!folder) {
+        return;
+    }
+    const std::string glbPath = ExportSceneToGlb(*folder, kGlbBaseName);
+    const std::string settingsPath = *folder + kSettingsFileName;
+    // Lives to the end of the action; its destruction writes the console line.
+    const OrvelImportInterface settings(glbPath);
+    settings.WriteSettingsFile(settingsPath);
+    host::ShowMessage(kExportedMessage + glbPath);
+    LaunchViewer(settingsPath, *folder);
+}
+
 // Tells the user why the action stopped. Nothing escapes, not even a failed
 // allocation while forming the text.
 void ReportFailure(const std::exception_ptr& failure) noexcept
@@ -47,11 +65,6 @@ void ReportFailure(const std::exception_ptr& failure) noexcept
     try {
         try {
             std::rethrow_exception(failure);
-        } catch (const std::filesystem::filesystem_error& error) {
-            // Only the workspace folder step touches the file system this way.
-            host::ShowMessage("Export for ORVEL stopped: could not create the folder " +
-                              error.path1().generic_string() + " (" + Reason(error.code()) +
-                              "). Nothing was exported.");
         } catch (const std::exception& error) {
             host::ShowMessage(std::string("Export for ORVEL stopped by an error: ") + error.what());
         } catch (...) {

@@ -1,8 +1,10 @@
 #include "fake_host.h"
 
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <stdexcept>
+#include <system_error>
 
 namespace testing_host {
 
@@ -27,6 +29,10 @@ RecordingExporter::ExportProjectAsGlb(const std::string& path,
     calls.push_back(call);
     if (throws) {
         throw std::runtime_error("export service failed");
+    }
+    if (throwsFilesystemError) {
+        throw std::filesystem::filesystem_error(
+            "write", path, std::make_error_code(std::errc::no_space_on_device));
     }
     if (write) {
         write(path);

@@ -35,6 +35,7 @@ public:
     // Writes the "project" at the requested path; by default nothing is written.
     std::function<void(const std::string&)> write;
     bool throws = false;
+    bool throwsFilesystemError = false; // as a host whose disk is full might
 };
 
 // Installs the given services (null for none) for the lifetime of the object
