@@ -36,6 +36,7 @@ struct Faults {
     bool exporter = true;
     bool utilityThrows = false;
     bool exporterThrows = false;
+    bool exporterThrowsFilesystemError = false;
     bool viewer = true;
     std::optional<std::string> exportedBytes = testing_host::MinimalGlb(); // none: writes nothing
     std::function<void()> prepare; // disk faults planted before the run
@@ -99,6 +100,14 @@ const Row kRows[] = {
          f.exporterThrows = true;
      }),
      {{"Export for ORVEL stopped by an error: export service failed"}, std::nullopt, false, false}},
+    // A file system error of the host's is not blamed on the workspace folder.
+    {"ExportServiceThrowsFilesystemError",
+     With([](Faults& f) { f.exporterThrowsFilesystemError = true; }),
+     {{"Export for ORVEL stopped by an error: filesystem error: write: "},
+      std::nullopt,
+      false,
+      false,
+      true}},
     {"ExportWritesNothingAndViewerFailsAtOnce",
      With([](Faults& f) { f.exportedBytes = std::nullopt; }),
      {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
@@ -180,21 +189,27 @@ protected:
         plugin_ = nullptr;
     }
 
-    // Runs the row through the module's DoFunction and checks its outcome.
-    void RunRow(const Row& row)
+    // Plants the row's viewer and disk faults.
+    void Prepare(const Row& row)
     {
-        const Faults& faults = row.faults;
-        if (faults.viewer) {
+        if (row.faults.viewer) {
             drive_.InstallViewer();
         }
-        if (faults.prepare) {
-            faults.prepare();
+        if (row.faults.prepare) {
+            row.faults.prepare();
         }
+    }
+
+    // Runs the prepared row through the module's DoFunction and checks its outcome.
+    static void RunRow(const Row& row)
+    {
+        const Faults& faults = row.faults;
 
         testing_host::RecordingUtility utility;
         utility.throws = faults.utilityThrows;
         testing_host::RecordingExporter exporter;
         exporter.throws = faults.exporterThrows;
+        exporter.throwsFilesystemError = faults.exporterThrowsFilesystemError;
         if (faults.exportedBytes) {
             const std::string bytes = *faults.exportedBytes;
             exporter.write = [bytes](const std::string& path) { WriteFile(path, bytes); };
@@ -240,19 +255,22 @@ standin::PluginModule* FaultInjection::plugin_ = nullptr;
 TEST_P(FaultInjection, ActionReturnsAndTellsTheUserWhatHappened)
 {
     const Row& row = GetParam();
-    if (PermissionBinds(row.faults.permission)) {
+    const bool binds = PermissionBinds(row.faults.permission);
+#if defined(_WIN32)
+    if (!binds) {
+        GTEST_SKIP() << "file permissions do not bind here";
+    }
+#endif
+    Prepare(row);
+    if (binds) {
         RunRow(row);
         return;
     }
-#if defined(_WIN32)
-    GTEST_SKIP() << "file permissions do not bind here";
-#else
+#if !defined(_WIN32)
     // Tests run as root here; run the row as an ordinary user, so that the
     // permissions it plants bind. The child reports through its exit code and
     // prints its own failures.
-    std::error_code ignored;
     for (const auto& entry : fs::recursive_directory_iterator(fs::current_path())) {
-        ignored.clear();
         static_cast<void>(lchown(entry.path().c_str(), 65534, 65534));
     }
     static_cast<void>(chown(fs::current_path().c_str(), 65534, 65534));
@@ -262,7 +280,11 @@ TEST_P(FaultInjection, ActionReturnsAndTellsTheUserWhatHappened)
         if (setgid(65534) != 0 || setuid(65534) != 0) {
             _exit(3);
         }
-        RunRow(row);
+        try {
+            RunRow(row);
+        } catch (...) {
+            _exit(2);
+        }
         fflush(stdout);
         _exit(::testing::Test::HasFailure() ? 1 : 0);
     }

@@ -18,11 +18,17 @@ namespace {
 
 void RemoveDriveFolders()
 {
+    // A test may have left read-only files and folders behind.
     std::error_code ignored;
-    std::filesystem::permissions("C:/ORVEL", std::filesystem::perms::all,
-                                 std::filesystem::perm_options::add, ignored);
-    std::filesystem::permissions("C:/ORVEL/CLO3D_Plugin", std::filesystem::perms::all,
-                                 std::filesystem::perm_options::add, ignored);
+    const auto writable = [&ignored](const std::filesystem::path& path) {
+        std::filesystem::permissions(path, std::filesystem::perms::owner_all,
+                                     std::filesystem::perm_options::add, ignored);
+    };
+    writable("C:/ORVEL");
+    for (auto entry = std::filesystem::recursive_directory_iterator("C:/ORVEL", ignored);
+         entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
+        writable(entry->path());
+    }
     std::filesystem::remove_all("C:/ORVEL", ignored);
     std::filesystem::remove_all("C:/Program Files/ORVEL", ignored);
     std::filesystem::remove("C:/Program.exe", ignored);
