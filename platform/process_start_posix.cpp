@@ -6,6 +6,7 @@
 #include "process_start.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,15 +92,24 @@ std::vector<std::string> SplitCommandLine(const std::string& line)
     return arguments;
 }
 
-// How the program is started: in a session of its own, keeping standard input,
-// output and error and no other descriptor (like a Windows start without
-// handle inheritance).
+// How the program is started: in a session of its own, with default signal
+// handling, keeping standard input, output and error and no other descriptor
+// (like a Windows start without handle inheritance).
 class SpawnSettings {
 public:
     SpawnSettings()
     {
         posix_spawnattr_init(&attributes_);
-        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID);
+        // Nothing of the host's signal handling carries over: no signal
+        // blocked, every signal's action the default.
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attributes_, &all);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                   POSIX_SPAWN_SETSIGDEF);
         posix_spawn_file_actions_init(&actions_);
         posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
     }
