@@ -13,10 +13,8 @@
 //   ORVEL_STANDIN_COMMAND_LINE  (Linux) the unsplit command line, as set by
 //                           the plug-in's POSIX process start
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -84,52 +82,6 @@ bool WriteReportFile(const std::string& path, const std::string& text, std::stri
 }
 
 #if defined(_WIN32)
-// A Linux system call on x86-64 with up to two arguments: number in rax,
-// arguments in rdi and rsi; the kernel overwrites rcx and r11. (64-bit values:
-// Windows' long has 32 bits.)
-std::int64_t LinuxSystemCall(std::int64_t number, std::int64_t first, std::int64_t second)
-{
-    std::int64_t result = 0;
-    asm volatile("syscall"
-                 : "=a"(result)
-                 : "a"(number), "D"(first), "S"(second)
-                 : "rcx", "r11", "memory");
-    return result;
-}
-
-// Under Wine on Linux a Windows program is also a Linux process, and its Linux
-// descriptors 1 and 2 hold whatever the program that started it wrote to
-// (Wine hands a started process its parent's standard output and error at that
-// level too), beyond the reach of any Windows call. Only Linux's own system
-// calls can point them at /dev/null. Does nothing on Windows itself.
-void ReleaseLinuxStandardStreams()
-{
-    using WineHostVersion = void (*)(const char** system, const char** release);
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    FARPROC procedure = ntdll == nullptr ? nullptr : GetProcAddress(ntdll, "wine_get_host_version");
-    if (procedure == nullptr) {
-        return;
-    }
-    WineHostVersion hostVersion = nullptr;
-    static_assert(sizeof(hostVersion) == sizeof(procedure), "function pointers differ");
-    std::memcpy(&hostVersion, &procedure, sizeof(hostVersion));
-    const char* system = nullptr;
-    const char* release = nullptr;
-    hostVersion(&system, &release);
-    if (system == nullptr || std::strcmp(system, "Linux") != 0) {
-        return;
-    }
-    // x86-64 Linux: open = 2, close = 3, dup2 = 33; O_RDWR = 2.
-    static const char devNull[] = "/dev/null";
-    const std::int64_t null = LinuxSystemCall(2, reinterpret_cast<std::int64_t>(devNull), 2);
-    if (null < 0) {
-        return;
-    }
-    LinuxSystemCall(33, null, 1);
-    LinuxSystemCall(33, null, 2);
-    LinuxSystemCall(3, null, 0);
-}
-
 // Points the C runtime's standard output and error and the process's standard
 // handles at the null device, closing the handles they had. (The runtime may
 // hold copies of the process's handles, so both are closed.)
@@ -178,8 +130,9 @@ void Linger(const std::string& milliseconds)
     std::fflush(stdout);
     std::fflush(stderr);
 #if defined(_WIN32)
+    // Under Wine the program's Unix descriptors still hold the starter's
+    // output; only the Windows side is released here.
     ReleaseWindowsStandardStreams();
-    ReleaseLinuxStandardStreams();
 #else
     const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0) {

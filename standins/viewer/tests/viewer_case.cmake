@@ -109,16 +109,6 @@ set(ENV{ORVEL_VIEWER_REPORT} "${report}")
 if(linger)
   # The viewer stays running well past the reader of its output, which must
   # see the output end as soon as the report is out.
-  if(EMULATOR)
-    # The first Windows program of a Wine session starts Wine's own services,
-    # which inherit its output and hold it until the session ends, seconds
-    # after the last program. Start them here with output into a file, so
-    # that they are running already (and hold nothing the test reads).
-    set(ENV{ORVEL_VIEWER_REPORT} "")
-    execute_process(COMMAND ${EMULATOR} ${VIEWER}
-                    OUTPUT_FILE wine-session.log ERROR_FILE wine-session.log)
-    set(ENV{ORVEL_VIEWER_REPORT} "${report}")
-  endif()
   set(ENV{ORVEL_VIEWER_LINGER_MS} 6000)
   string(TIMESTAMP started "%s")
   # The shell's command substitution ends when the output ends, not when the
