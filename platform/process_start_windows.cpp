@@ -56,7 +56,7 @@ bool StartProcess(const std::string& executable, const std::string& commandLine)
     // so the program sees exactly the same arguments.
     const BOOL started = CreateProcessW(application->c_str(), command->data(), nullptr, nullptr,
                                         FALSE, 0, nullptr, nullptr, &startup, &process);
-    if (!started) {
+    if (started == FALSE) {
         return false;
     }
     CloseHandle(process.hProcess);
