@@ -55,12 +55,6 @@ protected:
         }
     }
 
-    static std::string ViewerReport()
-    {
-        EXPECT_TRUE(WaitForFile(TestDrive::kViewerReport, 20)) << "the viewer never reported";
-        return ReadFile(TestDrive::kViewerReport);
-    }
-
     TestDrive drive_;
     RecordingUtility utility_;
     RecordingExporter exporter_;
@@ -77,7 +71,7 @@ TEST_F(ExportAction, ExportsWritesSettingsTellsAndStartsTheViewer)
     EXPECT_EQ(exporter_.calls[0].path, kGlb);
     EXPECT_EQ(ReadFile(kSettings), SettingsNaming(kGlb));
     ExpectConsoleLines(output, 1);
-    const std::string report = ViewerReport();
+    const std::string report = TestDrive::ViewerReport();
     EXPECT_NE(report.find("model: " + kGlb), std::string::npos) << report;
     EXPECT_EQ(report.find("error"), std::string::npos) << report;
 }
@@ -93,7 +87,7 @@ TEST_F(ExportAction, WithoutExportServiceStillWritesSettingsAndStartsTheViewer)
     EXPECT_FALSE(fs::exists(kGlb));
     ExpectConsoleLines(output, 1);
     // One start: the viewer reports, if only that it has no model to open.
-    const std::string report = ViewerReport();
+    const std::string report = TestDrive::ViewerReport();
     EXPECT_NE(report.find("settings: " + kSettings), std::string::npos) << report;
 }
 
@@ -117,7 +111,7 @@ TEST_F(ExportAction, WithoutUtilityServiceStillExportsWritesAndStarts)
     EXPECT_EQ(exporter_.calls.size(), 1U);
     EXPECT_EQ(ReadFile(kSettings), SettingsNaming(kGlb));
     ExpectConsoleLines(output, 1);
-    EXPECT_NE(ViewerReport().find("model: " + kGlb), std::string::npos);
+    EXPECT_NE(TestDrive::ViewerReport().find("model: " + kGlb), std::string::npos);
 }
 
 TEST_F(ExportAction, SecondRunAsksForTheSamePathAndReplacesTheSettings)

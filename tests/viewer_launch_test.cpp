@@ -33,13 +33,6 @@ protected:
                                 R"({"modelFile": "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"})");
     }
 
-    // The viewer's report of what it received.
-    static std::string Report()
-    {
-        EXPECT_TRUE(WaitForFile(TestDrive::kViewerReport, 20)) << "the viewer never reported";
-        return ReadFile(TestDrive::kViewerReport);
-    }
-
     TestDrive drive_;
     RecordingUtility utility_;
     InstalledServices services_{&utility_, nullptr};
@@ -50,7 +43,7 @@ TEST_F(ViewerLaunch, StartsTheViewerWithTheExactCommandLine)
     drive_.InstallViewer();
     orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
     EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
-    const std::string report = Report();
+    const std::string report = TestDrive::ViewerReport();
     EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe "
                           "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"\n"),
               std::string::npos)
@@ -66,7 +59,7 @@ TEST_F(ViewerLaunch, EmptySettingsPathGivesTwoQuotes)
 {
     drive_.InstallViewer();
     orvel::LaunchViewer("", "C:/ORVEL/CLO3D_Plugin/");
-    const std::string report = Report();
+    const std::string report = TestDrive::ViewerReport();
     EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe -Settings=\"\"\n"),
               std::string::npos)
         << report;
@@ -89,7 +82,7 @@ TEST_F(ViewerLaunch, ReturnsWhileTheViewerIsStillRunning)
     EXPECT_LT(returned, std::chrono::seconds(3));
     EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
     // Let the viewer finish before its file is removed.
-    Report();
+    TestDrive::ViewerReport();
     std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
 }
 
@@ -101,7 +94,7 @@ TEST_F(ViewerLaunch, APlantedProgramExeIsNeverStarted)
     drive_.InstallViewer();
     fs::copy_file(ORVEL_MARKER_PROGRAM, "C:/Program.exe");
     orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
-    const std::string report = Report();
+    const std::string report = TestDrive::ViewerReport();
     EXPECT_NE(report.find("model: C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"), std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(fs::exists("C:/marker.txt")) << ReadFile("C:/marker.txt");
