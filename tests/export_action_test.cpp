@@ -9,6 +9,7 @@
 #include "support/expected_texts.h"
 #include "support/fake_host.h"
 #include "support/test_drive.h"
+#include "support/viewer_report.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST_F(ExportAction, ExportsWritesSettingsTellsAndStartsTheViewer)
     EXPECT_EQ(exporter_.calls[0].path, kGlb);
     EXPECT_EQ(ReadFile(kSettings), SettingsNaming(kGlb));
     ExpectConsoleLines(output, 1);
-    const std::string report = TestDrive::ViewerReport();
+    const std::string report = testing_host::ViewerReport();
     EXPECT_NE(report.find("model: " + kGlb), std::string::npos) << report;
     EXPECT_EQ(report.find("error"), std::string::npos) << report;
 }
@@ -87,7 +88,7 @@ TEST_F(ExportAction, WithoutExportServiceStillWritesSettingsAndStartsTheViewer)
     EXPECT_FALSE(fs::exists(kGlb));
     ExpectConsoleLines(output, 1);
     // One start: the viewer reports, if only that it has no model to open.
-    const std::string report = TestDrive::ViewerReport();
+    const std::string report = testing_host::ViewerReport();
     EXPECT_NE(report.find("settings: " + kSettings), std::string::npos) << report;
 }
 
@@ -111,7 +112,7 @@ TEST_F(ExportAction, WithoutUtilityServiceStillExportsWritesAndStarts)
     EXPECT_EQ(exporter_.calls.size(), 1U);
     EXPECT_EQ(ReadFile(kSettings), SettingsNaming(kGlb));
     ExpectConsoleLines(output, 1);
-    EXPECT_NE(TestDrive::ViewerReport().find("model: " + kGlb), std::string::npos);
+    EXPECT_NE(testing_host::ViewerReport().find("model: " + kGlb), std::string::npos);
 }
 
 TEST_F(ExportAction, SecondRunAsksForTheSamePathAndReplacesTheSettings)

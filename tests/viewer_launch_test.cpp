@@ -11,6 +11,7 @@
 #include "support/expected_texts.h"
 #include "support/fake_host.h"
 #include "support/test_drive.h"
+#include "support/viewer_report.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ TEST_F(ViewerLaunch, StartsTheViewerWithTheExactCommandLine)
     drive_.InstallViewer();
     orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
     EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
-    const std::string report = TestDrive::ViewerReport();
+    const std::string report = testing_host::ViewerReport();
     EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe "
                           "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"\n"),
               std::string::npos)
@@ -59,7 +60,7 @@ TEST_F(ViewerLaunch, EmptySettingsPathGivesTwoQuotes)
 {
     drive_.InstallViewer();
     orvel::LaunchViewer("", "C:/ORVEL/CLO3D_Plugin/");
-    const std::string report = TestDrive::ViewerReport();
+    const std::string report = testing_host::ViewerReport();
     EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe -Settings=\"\"\n"),
               std::string::npos)
         << report;
@@ -82,7 +83,7 @@ TEST_F(ViewerLaunch, ReturnsWhileTheViewerIsStillRunning)
     EXPECT_LT(returned, std::chrono::seconds(3));
     EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
     // Let the viewer finish before its file is removed.
-    TestDrive::ViewerReport();
+    testing_host::ViewerReport();
     std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
 }
 
@@ -94,7 +95,7 @@ TEST_F(ViewerLaunch, APlantedProgramExeIsNeverStarted)
     drive_.InstallViewer();
     fs::copy_file(ORVEL_MARKER_PROGRAM, "C:/Program.exe");
     orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
-    const std::string report = TestDrive::ViewerReport();
+    const std::string report = testing_host::ViewerReport();
     EXPECT_NE(report.find("model: C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"), std::string::npos);
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_FALSE(fs::exists("C:/marker.txt")) << ReadFile("C:/marker.txt");

@@ -1,7 +1,5 @@
 #include "test_drive.h"
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -72,12 +70,6 @@ void TestDrive::InstallViewer() const
     std::filesystem::create_directories("C:/Program Files/ORVEL");
     std::filesystem::copy_file(ORVEL_STANDIN_VIEWER, "C:/Program Files/ORVEL/ORVEL.exe",
                                std::filesystem::copy_options::overwrite_existing);
-}
-
-std::string TestDrive::ViewerReport()
-{
-    EXPECT_TRUE(WaitForFile(kViewerReport, 20)) << "the viewer never reported";
-    return ReadFile(kViewerReport);
 }
 
 std::string ReadFile(const std::filesystem::path& path)

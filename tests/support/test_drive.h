@@ -25,10 +25,6 @@ public:
     // Where the stand-in viewer started in this test writes its report.
     static constexpr const char* kViewerReport = "C:/viewer-report.txt";
 
-    // Waits for the viewer's report and returns it; a report that never
-    // comes fails the test.
-    static std::string ViewerReport();
-
 private:
     std::filesystem::path previous_;
     std::filesystem::path folder_; // Linux only: the temporary working folder
