@@ -33,9 +33,9 @@ TEST(GlbExport, AsksTheHostForFolderBaseNameAndExtensionAndReturnsThatPath)
     RecordingExporter exporter;
     InstalledServices services(&utility, &exporter);
 
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"),
+    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL").path,
               "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
-    EXPECT_EQ(orvel::ExportSceneToGlb("", ""), ".glb");
+    EXPECT_EQ(orvel::ExportSceneToGlb("", "").path, ".glb");
 
     ASSERT_EQ(exporter.calls.size(), 2U);
     EXPECT_EQ(exporter.calls[0].path, "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
@@ -55,7 +55,10 @@ TEST(GlbExport, WithoutExportServiceTellsTheUserAndRequestsNothing)
     InstalledServices services(&utility, nullptr);
     ASSERT_EQ(kNoExportService.size(), 55U);
 
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"), "");
+    const orvel::ExportedGlb exported =
+        orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    EXPECT_EQ(exported.path, "");
+    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
     EXPECT_EQ(utility.messages, std::vector<std::string>{kNoExportService});
     EXPECT_EQ(CallRecord(), (std::vector<std::string>{"getInstance", "GetExportAPI", "getInstance",
                                                       "GetUtilityAPI"}));
@@ -64,7 +67,10 @@ TEST(GlbExport, WithoutExportServiceTellsTheUserAndRequestsNothing)
 TEST(GlbExport, WithoutAnyServiceReturnsEmptyQuietly)
 {
     InstalledServices services(nullptr, nullptr);
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"), "");
+    const orvel::ExportedGlb exported =
+        orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    EXPECT_EQ(exported.path, "");
+    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
 }
 
 TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
@@ -72,7 +78,7 @@ TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
     RecordingExporter exporter;
     exporter.write = [](const std::string&) {}; // writes nothing at all
     InstalledServices services(nullptr, &exporter);
-    EXPECT_EQ(orvel::ExportSceneToGlb("dir/", "name"), "dir/name.glb");
+    EXPECT_EQ(orvel::ExportSceneToGlb("dir/", "name").path, "dir/name.glb");
 }
 
 // The host reads the record by its own layout, so every listed byte matters.
@@ -80,7 +86,7 @@ TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)
 {
     RecordingExporter exporter;
     InstalledServices services(nullptr, &exporter);
-    orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    static_cast<void>(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"));
     ASSERT_EQ(exporter.calls.size(), 1U);
     const std::vector<unsigned char>& record = exporter.calls[0].option;
     ASSERT_EQ(record.size(), 176U);
