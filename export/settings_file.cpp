@@ -58,7 +58,7 @@ std::error_code OrvelImportInterface::WriteSettingsFile(std::string path) const
     settings["modelFile"] = modelFilePath;
     // Serialise first: a rejected path must not cost the user the previous file.
     const std::string text = settings.dump(4);
-    return platform::ReplaceFile(path, text);
+    return platform::ReplaceWholeFile(path, text);
 }
 
 } // namespace orvel

@@ -15,6 +15,6 @@ namespace orvel::platform {
 // (read-only) is left as it is, on every system. Returns the system's error
 // when any step fails; the temporary file is then removed and `path` is left
 // byte for byte as it was.
-std::error_code ReplaceFile(const std::string& path, const std::string& text);
+std::error_code ReplaceWholeFile(const std::string& path, const std::string& text);
 
 } // namespace orvel::platform

@@ -66,7 +66,7 @@ std::error_code RefuseReadOnly(const std::string& path)
 
 } // namespace
 
-std::error_code ReplaceFile(const std::string& path, const std::string& text)
+std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
     std::error_code error = RefuseReadOnly(path);
     if (error) {

@@ -122,7 +122,7 @@ std::error_code Replace(const std::wstring& temporary, const std::wstring& path)
 
 } // namespace
 
-std::error_code ReplaceFile(const std::string& path, const std::string& text)
+std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
     std::wstring widePath;
     std::error_code error = Widen(path, widePath);
