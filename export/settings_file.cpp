@@ -41,6 +41,20 @@ void WriteConsoleLine() noexcept
     }
 }
 
+// The settings document, safe when memory runs out. It is an object from the
+// start: a null value turned into an object by assigning a member is left
+// half made, and crashes when destroyed, if that allocation fails. And its
+// members are taken apart before it goes, since destroying an object that
+// still has members allocates memory, which must not fail in a destructor.
+struct Document {
+    Document() = default;
+    Document(const Document&) = delete;
+    Document& operator=(const Document&) = delete;
+    ~Document() { json.get_ptr<nlohmann::json::object_t*>()->clear(); }
+
+    nlohmann::json json = nlohmann::json::object();
+};
+
 } // namespace
 
 OrvelImportInterface::OrvelImportInterface(std::string modelFile)
@@ -54,10 +68,10 @@ OrvelImportInterface::~OrvelImportInterface() { WriteConsoleLine(); }
 // NOLINTNEXTLINE(performance-unnecessary-value-param)
 std::error_code OrvelImportInterface::WriteSettingsFile(std::string path) const
 {
-    nlohmann::json settings;
-    settings["modelFile"] = modelFilePath;
+    Document settings;
+    settings.json["modelFile"] = modelFilePath;
     // Serialise first: a rejected path must not cost the user the previous file.
-    const std::string text = settings.dump(4);
+    const std::string text = settings.json.dump(4);
     return platform::ReplaceWholeFile(path, text);
 }
 

@@ -1,0 +1,78 @@
+// Memory can run out at any allocation inside an entry point: whichever one
+// fails, the entry point returns to the host, which sees no exception.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "plugin/entry_points.h"
+#include "support/fake_host.h"
+#include "support/test_drive.h"
+
+namespace {
+
+// Counts down allocations while armed; the one that reaches zero fails.
+long gAllocationsLeft = -1;
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (gAllocationsLeft > 0 && --gAllocationsLeft == 0) {
+        throw std::bad_alloc();
+    }
+    if (void* memory = std::malloc(size == 0 ? 1 : size)) {
+        return memory;
+    }
+    throw std::bad_alloc();
+}
+
+void operator delete(void* memory) noexcept { std::free(memory); }
+
+void operator delete(void* memory, std::size_t /*size*/) noexcept { std::free(memory); }
+
+namespace {
+
+// Runs `entry` once with each of its allocations failing in turn, until a run
+// goes through with none failing. Returns how many runs had one fail.
+template <typename Entry>
+int FailEachAllocationOf(Entry entry)
+{
+    for (int failing = 1; failing < 10000; ++failing) {
+        gAllocationsLeft = failing;
+        entry(); // noexcept at the boundary: an escaping error ends the test program
+        const bool failed = gAllocationsLeft == 0;
+        gAllocationsLeft = -1;
+        if (!failed) {
+            return failing - 1;
+        }
+    }
+    ADD_FAILURE() << "the entry point never completed";
+    return -1;
+}
+
+TEST(AllocationFailure, NeverLeavesDoFunction)
+{
+    testing_host::TestDrive drive;
+    testing_host::RecordingUtility utility;
+    utility.echo = false;
+    testing_host::RecordingExporter exporter;
+    exporter.write = [](const std::string& path) { testing_host::WriteFile(path, "model"); };
+    testing_host::InstalledServices services(&utility, &exporter);
+    ::testing::internal::CaptureStdout();
+    const int failures = FailEachAllocationOf([] { DoFunction(); });
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_GT(failures, 5);
+}
+
+TEST(AllocationFailure, NeverLeavesTheAfterLoadNotification)
+{
+    testing_host::RecordingUtility utility;
+    utility.echo = false;
+    testing_host::InstalledServices services(&utility, nullptr);
+    const std::string type(100, 'x'); // long enough to need the heap
+    EXPECT_GT(FailEachAllocationOf([&type] { DoFunctionAfterLoadingCLOFile(type.c_str()); }), 0);
+}
+
+} // namespace
