@@ -64,6 +64,16 @@ elseif(CASE STREQUAL "export_writes_nothing")
     "[host] message 3: \"Attempting to open ORVEL.\""
     "[host] viewer report: error: ")
   set(unexpected_text "Exported project to")
+elseif(CASE STREQUAL "full_disk")
+  # The workspace folder is a small file system, filled up before the run
+  # (as root only: elsewhere the case is skipped). An API.json from an earlier
+  # run must stay as it was, and the user is told that none was written.
+  set(full_disk ON)
+  set(expected_text
+    "[host] message 2: \"Could not write ${workspace}/API.json ("
+    "). ORVEL may show an earlier export.\""
+    "[host] message 3: \"Attempting to open ORVEL.\"")
+  set(unexpected_text "Exported project to" ".tmp")
 elseif(CASE STREQUAL "no_utility_service")
   set(arguments --no-utility-service)
   set(expected_text "[host] services: utility no, export yes" ${viewer_received})
@@ -94,8 +104,38 @@ endif()
 
 file(REMOVE_RECURSE "${FOLDER}")
 file(MAKE_DIRECTORY "${FOLDER}")
+if(full_disk)
+  if(EMULATOR)
+    set(disk "$ENV{WINEPREFIX}/drive_c/ORVEL/CLO3D_Plugin")
+  else()
+    set(disk "${FOLDER}/C:/ORVEL/CLO3D_Plugin")
+  endif()
+  execute_process(COMMAND umount "${disk}" OUTPUT_QUIET ERROR_QUIET)
+  file(REMOVE_RECURSE "${disk}")
+  file(MAKE_DIRECTORY "${disk}")
+  execute_process(COMMAND mount -t tmpfs -o size=64k tmpfs "${disk}"
+                  RESULT_VARIABLE mounted ERROR_VARIABLE why)
+  if(NOT mounted EQUAL 0)
+    message(STATUS "full-disk case skipped: cannot mount a small file system here (${why})")
+    return()
+  endif()
+  set(earlier "{\"modelFile\": \"an earlier export.glb\"}")
+  file(WRITE "${disk}/API.json" "${earlier}")
+  execute_process(COMMAND dd if=/dev/zero "of=${disk}/filler" bs=4096 OUTPUT_QUIET ERROR_QUIET)
+endif()
 execute_process(COMMAND ${EMULATOR} ${HOST} ${arguments} WORKING_DIRECTORY "${FOLDER}"
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+if(full_disk)
+  file(READ "${disk}/API.json" settings_after)
+  file(GLOB left "${disk}/*.tmp")
+  execute_process(COMMAND umount "${disk}")
+  if(NOT settings_after STREQUAL earlier)
+    message(FATAL_ERROR "the earlier API.json changed on the full disk: ${settings_after}")
+  endif()
+  if(left)
+    message(FATAL_ERROR "temporary files left on the full disk: ${left}")
+  endif()
+endif()
 # Output and errors, in one text; Windows programs end their lines in CRLF.
 string(APPEND output "${errors}")
 string(REPLACE "\r\n" "\n" output "${output}")
