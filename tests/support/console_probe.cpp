@@ -12,7 +12,7 @@
 //                       reaches standard output only if it was flushed
 //
 // Exit code: 0 all as before; 1 std::cout's state or exception mask changed;
-// 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 3 the
+// 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 4 the
 // plug-in module could not be loaded. Killed by a signal: the host died.
 #include <cstdlib>
 #include <iostream>
@@ -87,7 +87,7 @@ int main(int argc, char** argv)
 
     standin::PluginModule plugin(ORVEL_PLUGIN_FILE);
     if (!plugin.ok()) {
-        return 3;
+        return 4;
     }
     testing_host::RecordingExporter exporter;
     exporter.write = [](const std::string& path) {
