@@ -3,8 +3,19 @@
 #
 #   cmake -DCASE=<name> -DHOST=<program> -DFOLDER=<working folder>
 #         -DFILES=<folder of the viewer tests' files> [-DEMULATOR=<wine>]
-#         -P host_case.cmake
+#         [-DSYSTEM_DRIVE=ON] -P host_case.cmake
+#
+# SYSTEM_DRIVE says that the host program's C: drive is the machine's own
+# (natively on Windows): the case then runs only with
+# ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE=1, as on a throwaway CI runner.
 cmake_minimum_required(VERSION 3.25)
+
+if(SYSTEM_DRIVE AND NOT "$ENV{ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE}" STREQUAL "1")
+  message(STATUS "skipped: it changes the system drive (C:\\ORVEL, "
+                 "C:\\Program Files\\ORVEL\\ORVEL.exe) and runs only with "
+                 "ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE=1")
+  return()
+endif()
 
 set(workspace "C:/ORVEL/CLO3D_Plugin")
 set(arguments)
