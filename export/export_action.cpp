@@ -17,6 +17,7 @@ namespace {
 constexpr char kGlbBaseName[] = "Prepped_For_ORVEL";
 constexpr char kSettingsFileName[] = "API.json";
 constexpr char kExportedMessage[] = "Exported project to ";
+constexpr char kMayShowEarlier[] = ". ORVEL may show an earlier export.";
 
 // The system's reason, without the full stop or line end some systems add.
 std::string Reason(const std::error_code& code)
@@ -49,12 +50,23 @@ void RunSteps()
     if (!folder) {
         return;
     }
-    const std::string glbPath = ExportSceneToGlb(*folder, kGlbBaseName);
+    const ExportedGlb glb = ExportSceneToGlb(*folder, kGlbBaseName);
     const std::string settingsPath = *folder + kSettingsFileName;
     // Lives to the end of the action; its destruction writes the console line.
-    const OrvelImportInterface settings(glbPath);
-    settings.WriteSettingsFile(settingsPath);
-    host::ShowMessage(kExportedMessage + glbPath);
+    const OrvelImportInterface settings(glb.path);
+    const std::error_code settingsError = settings.WriteSettingsFile(settingsPath);
+    // "Exported" only when both files are this run's; otherwise the user
+    // learns which is not, since the viewer may then show an earlier export.
+    if (glb.hostWroteNothing) {
+        host::ShowMessage("The host did not write " + glb.path + kMayShowEarlier);
+    }
+    if (settingsError) {
+        host::ShowMessage("Could not write " + settingsPath + " (" + Reason(settingsError) + ")" +
+                          kMayShowEarlier);
+    }
+    if (!glb.hostWroteNothing && !settingsError) {
+        host::ShowMessage(kExportedMessage + glb.path);
+    }
     LaunchViewer(settingsPath, *folder);
 }
 

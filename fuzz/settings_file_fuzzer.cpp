@@ -123,7 +123,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         const orvel::OrvelImportInterface settings(modelFile);
         try {
-            settings.WriteSettingsFile(gSettingsPath.string());
+            Require(!settings.WriteSettingsFile(gSettingsPath.string()),
+                    "the settings file could not be written");
         } catch (const nlohmann::json::type_error&) {
             refused = true;
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #if !defined(_WIN32)
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -29,6 +30,7 @@ using testing_host::TestDrive;
 using testing_host::WriteFile;
 
 const std::string kOldSettings = "{\"modelFile\": \"from an earlier run.glb\"}";
+const std::string kEarlierGlb = "an earlier export";
 
 // What a row sets up before the action runs.
 struct Faults {
@@ -40,6 +42,7 @@ struct Faults {
     bool viewer = true;
     std::optional<std::string> exportedBytes = testing_host::MinimalGlb(); // none: writes nothing
     std::function<void()> prepare; // disk faults planted before the run
+    std::function<void()> after;   // further checks of the row's own
     // The permission the row relies on, which root (and Wine for folders) ignores.
     enum class Permission { None, ReadOnlyFolder, ReadOnlyFile } permission = Permission::None;
 };
@@ -110,7 +113,21 @@ const Row kRows[] = {
       true}},
     {"ExportWritesNothingAndViewerFailsAtOnce",
      With([](Faults& f) { f.exportedBytes = std::nullopt; }),
-     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+    // The earlier export is kept as it was, and not passed off as this one.
+    {"ExportWritesNothingOverAnEarlierGlb",
+     With([](Faults& f) {
+         f.exportedBytes = std::nullopt;
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             WriteFile(kGlb, kEarlierGlb);
+         };
+     }),
+     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+    // The host's export fails inside: a folder stands where the file belongs.
+    {"GlbPathIsAFolder",
+     With([](Faults& f) { f.prepare = [] { fs::create_directories(kGlb); }; }),
+     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
     {"ExportWritesSomethingThatIsNoGlb",
      With([](Faults& f) { f.exportedBytes = std::string("not a model"); }),
      {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
@@ -131,7 +148,7 @@ const Row kRows[] = {
          };
          f.permission = Faults::Permission::ReadOnlyFolder;
      }),
-     {{kExported + kGlb, kOpening}, std::nullopt}},
+     {{kHostWroteNothing, kCouldNotWriteSettings, kOpening}, std::nullopt, true, true, true}},
     {"SettingsFileReadOnly",
      With([](Faults& f) {
          f.prepare = [] {
@@ -141,14 +158,59 @@ const Row kRows[] = {
          };
          f.permission = Faults::Permission::ReadOnlyFile;
      }),
-     {{kExported + kGlb, kOpening}, kOldSettings}},
+     {{kCouldNotWriteSettings, kOpening}, kOldSettings, true, true, true}},
     {"SettingsFileIsAFolder",
      With([](Faults& f) { f.prepare = [] { fs::create_directories(kSettings); }; }),
-     {{kExported + kGlb, kOpening}, std::nullopt}},
+     {{kCouldNotWriteSettings, kOpening}, std::nullopt, true, true, true}},
+#if !defined(_WIN32)
+    // Opening a FIFO for writing would wait for a reader for ever.
+    {"SettingsFileIsAFifo",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             ASSERT_EQ(mkfifo(kSettings.c_str(), 0666), 0);
+         };
+     }),
+     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+    // The link is replaced; the file it points to is not written through it.
+    {"SettingsFileIsALink",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             WriteFile("C:/elsewhere.json", kOldSettings);
+             fs::create_symlink(fs::absolute("C:/elsewhere.json"), kSettings);
+         };
+         f.after = [] {
+             EXPECT_EQ(ReadFile("C:/elsewhere.json"), kOldSettings);
+             EXPECT_FALSE(fs::is_symlink(kSettings));
+         };
+     }),
+     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+#endif
     {"NoViewerInstalled",
      With([](Faults& f) { f.viewer = false; }),
      {{kExported + kGlb, kOpening, kFailed}, SettingsNaming(kGlb), false}},
 };
+
+bool EndsWith(const std::string& text, const std::string& end)
+{
+    return text.size() >= end.size() &&
+           text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// Files in the workspace folder other than the two the action writes.
+std::vector<std::string> TemporaryFilesLeft()
+{
+    std::vector<std::string> left;
+    std::error_code ignored;
+    for (const auto& entry : fs::directory_iterator("C:/ORVEL/CLO3D_Plugin", ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "API.json" && name != "Prepped_For_ORVEL.glb") {
+            left.push_back(name);
+        }
+    }
+    return left;
+}
 
 // Whether the current user is bound by the permission at all: root is not,
 // and Windows has no read-only folders.
@@ -225,8 +287,11 @@ protected:
         if (expected.messagesArePrefixes) {
             ASSERT_EQ(utility.messages.size(), expected.messages.size());
             for (std::size_t i = 0; i < expected.messages.size(); ++i) {
-                EXPECT_EQ(utility.messages[i].rfind(expected.messages[i], 0), 0U)
-                    << utility.messages[i];
+                const std::string& message = utility.messages[i];
+                EXPECT_EQ(message.rfind(expected.messages[i], 0), 0U) << message;
+                if (expected.messages[i] == kCouldNotWriteSettings) {
+                    EXPECT_TRUE(EndsWith(message, ")" + kMayShowEarlier)) << message;
+                }
             }
         } else {
             EXPECT_EQ(utility.messages, expected.messages);
@@ -237,6 +302,14 @@ protected:
             EXPECT_TRUE(fs::is_empty(kSettings));
         } else {
             EXPECT_FALSE(fs::exists(kSettings)) << ReadFile(kSettings);
+        }
+        // The export's file is the host's alone: never removed, moved or rewritten.
+        if (!faults.exportedBytes && fs::is_regular_file(kGlb)) {
+            EXPECT_EQ(ReadFile(kGlb), kEarlierGlb);
+        }
+        EXPECT_EQ(TemporaryFilesLeft(), std::vector<std::string>{});
+        if (faults.after) {
+            faults.after();
         }
         EXPECT_EQ(output.find("Destroying OrvelImportInterface\n") != std::string::npos,
                   expected.consoleLine)

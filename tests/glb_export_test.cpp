@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "export/glb_export.h"
 #include "support/fake_host.h"
+#include "support/test_drive.h"
 
 namespace {
 
@@ -13,6 +17,8 @@ using testing_host::CallRecord;
 using testing_host::InstalledServices;
 using testing_host::RecordingExporter;
 using testing_host::RecordingUtility;
+using testing_host::TestDrive;
+namespace fs = std::filesystem;
 
 const std::string kNoExportService = "EXPORT_API seems to not be defined. Something is wrong ";
 
@@ -33,9 +39,9 @@ TEST(GlbExport, AsksTheHostForFolderBaseNameAndExtensionAndReturnsThatPath)
     RecordingExporter exporter;
     InstalledServices services(&utility, &exporter);
 
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"),
+    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL").path,
               "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
-    EXPECT_EQ(orvel::ExportSceneToGlb("", ""), ".glb");
+    EXPECT_EQ(orvel::ExportSceneToGlb("", "").path, ".glb");
 
     ASSERT_EQ(exporter.calls.size(), 2U);
     EXPECT_EQ(exporter.calls[0].path, "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
@@ -55,7 +61,10 @@ TEST(GlbExport, WithoutExportServiceTellsTheUserAndRequestsNothing)
     InstalledServices services(&utility, nullptr);
     ASSERT_EQ(kNoExportService.size(), 55U);
 
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"), "");
+    const orvel::ExportedGlb exported =
+        orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    EXPECT_EQ(exported.path, "");
+    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
     EXPECT_EQ(utility.messages, std::vector<std::string>{kNoExportService});
     EXPECT_EQ(CallRecord(), (std::vector<std::string>{"getInstance", "GetExportAPI", "getInstance",
                                                       "GetUtilityAPI"}));
@@ -64,7 +73,10 @@ TEST(GlbExport, WithoutExportServiceTellsTheUserAndRequestsNothing)
 TEST(GlbExport, WithoutAnyServiceReturnsEmptyQuietly)
 {
     InstalledServices services(nullptr, nullptr);
-    EXPECT_EQ(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"), "");
+    const orvel::ExportedGlb exported =
+        orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    EXPECT_EQ(exported.path, "");
+    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
 }
 
 TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
@@ -72,7 +84,88 @@ TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
     RecordingExporter exporter;
     exporter.write = [](const std::string&) {}; // writes nothing at all
     InstalledServices services(nullptr, &exporter);
-    EXPECT_EQ(orvel::ExportSceneToGlb("dir/", "name"), "dir/name.glb");
+    EXPECT_EQ(orvel::ExportSceneToGlb("dir/", "name").path, "dir/name.glb");
+}
+
+// Whether the host wrote the file is told by the file alone, for exports in
+// any order and at any pace, and the check never changes a file the host left.
+class GlbWriteCheck : public ::testing::Test {
+protected:
+    GlbWriteCheck() { fs::create_directories(kFolder); }
+
+    orvel::ExportedGlb Export() { return orvel::ExportSceneToGlb(kFolder, "Prepped_For_ORVEL"); }
+
+    // An earlier export, an hour old, as the file system stored its time.
+    fs::file_time_type PlantEarlierExport()
+    {
+        testing_host::WriteFile(kGlb, "an earlier export");
+        fs::last_write_time(kGlb, fs::last_write_time(kGlb) - std::chrono::hours(1));
+        return fs::last_write_time(kGlb);
+    }
+
+    static constexpr const char* kFolder = "C:/ORVEL/CLO3D_Plugin/";
+    static constexpr const char* kGlb = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
+    TestDrive drive_;
+    RecordingExporter exporter_;
+    InstalledServices services_{nullptr, &exporter_};
+};
+
+TEST_F(GlbWriteCheck, QuickExportsOfTheSameProjectAllCountAsWritten)
+{
+    exporter_.write = [](const std::string& path) {
+        testing_host::WriteFile(path, testing_host::MinimalGlb());
+    };
+    for (int run = 0; run < 20; ++run) {
+        const orvel::ExportedGlb exported = Export();
+        EXPECT_EQ(exported.path, kGlb);
+        EXPECT_FALSE(exported.hostWroteNothing) << "run " << run;
+    }
+    // The host's own time, not the mark, stays on the file.
+    EXPECT_LT(fs::file_time_type::clock::now() - fs::last_write_time(kGlb),
+              std::chrono::minutes(5));
+}
+
+TEST_F(GlbWriteCheck, NothingWrittenWhereNoFileWasIsReported)
+{
+    EXPECT_TRUE(Export().hostWroteNothing);
+    EXPECT_FALSE(fs::exists(kGlb));
+}
+
+TEST_F(GlbWriteCheck, NothingWrittenOverAnEarlierExportLeavesItsBytesAndTime)
+{
+    const fs::file_time_type earlier = PlantEarlierExport();
+    EXPECT_TRUE(Export().hostWroteNothing);
+    EXPECT_EQ(testing_host::ReadFile(kGlb), "an earlier export");
+    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+    // and again: the restored time is no mark that would fool the next run
+    EXPECT_TRUE(Export().hostWroteNothing);
+    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+}
+
+TEST_F(GlbWriteCheck, RewritingAnEarlierExportCountsAsWritten)
+{
+    PlantEarlierExport();
+    exporter_.write = [](const std::string& path) { testing_host::WriteFile(path, "new"); };
+    EXPECT_FALSE(Export().hostWroteNothing);
+    EXPECT_EQ(testing_host::ReadFile(kGlb), "new");
+}
+
+TEST_F(GlbWriteCheck, FolderInPlaceOfTheFileIsReportedAndLeftAlone)
+{
+    fs::create_directories(kGlb);
+    const fs::file_time_type before = fs::last_write_time(kGlb);
+    EXPECT_TRUE(Export().hostWroteNothing);
+    EXPECT_TRUE(fs::is_directory(kGlb));
+    EXPECT_EQ(fs::last_write_time(kGlb), before);
+}
+
+TEST_F(GlbWriteCheck, ExportThatThrowsLeavesTheEarlierFilesTime)
+{
+    const fs::file_time_type earlier = PlantEarlierExport();
+    exporter_.throws = true;
+    EXPECT_THROW(Export(), std::runtime_error);
+    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+    EXPECT_EQ(testing_host::ReadFile(kGlb), "an earlier export");
 }
 
 // The host reads the record by its own layout, so every listed byte matters.
@@ -80,7 +173,7 @@ TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)
 {
     RecordingExporter exporter;
     InstalledServices services(nullptr, &exporter);
-    orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
+    static_cast<void>(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"));
     ASSERT_EQ(exporter.calls.size(), 1U);
     const std::vector<unsigned char>& record = exporter.calls[0].option;
     ASSERT_EQ(record.size(), 176U);

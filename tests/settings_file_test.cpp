@@ -20,7 +20,7 @@ std::string Written(const std::string& modelFile)
 {
     {
         const orvel::OrvelImportInterface settings(modelFile);
-        settings.WriteSettingsFile(kSettings);
+        EXPECT_FALSE(settings.WriteSettingsFile(kSettings));
     }
     return ReadFile(kSettings);
 }
@@ -63,10 +63,12 @@ TEST_F(SettingsFile, ReplacesALongerFileInsteadOfMergingWithIt)
     EXPECT_EQ(Written("new.glb"), SettingsWithJsonValue("\"new.glb\""));
 }
 
-TEST_F(SettingsFile, MissingFolderGivesNoFileAndNoError)
+TEST_F(SettingsFile, MissingFolderGivesNoFileAndTheSystemsReason)
 {
     const orvel::OrvelImportInterface settings("model.glb");
-    EXPECT_NO_THROW(settings.WriteSettingsFile("C:/ORVEL/missing/API.json"));
+    std::error_code error;
+    EXPECT_NO_THROW(error = settings.WriteSettingsFile("C:/ORVEL/missing/API.json"));
+    EXPECT_TRUE(error);
     EXPECT_FALSE(std::filesystem::exists("C:/ORVEL/missing"));
 }
 
@@ -75,11 +77,12 @@ TEST_F(SettingsFile, InvalidUtf8IsRefusedAndLeavesThePreviousFileAsItWas)
 {
     const std::string previous = Written("C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb");
     const orvel::OrvelImportInterface settings("bad \xFF\xFE path");
-    EXPECT_THROW(settings.WriteSettingsFile(kSettings), nlohmann::json::type_error);
+    EXPECT_THROW(static_cast<void>(settings.WriteSettingsFile(kSettings)),
+                 nlohmann::json::type_error);
     EXPECT_EQ(ReadFile(kSettings), previous);
 
     const orvel::OrvelImportInterface fresh("\xC3");
-    EXPECT_THROW(fresh.WriteSettingsFile("C:/ORVEL/CLO3D_Plugin/new.json"),
+    EXPECT_THROW(static_cast<void>(fresh.WriteSettingsFile("C:/ORVEL/CLO3D_Plugin/new.json")),
                  nlohmann::json::type_error);
     EXPECT_FALSE(std::filesystem::exists("C:/ORVEL/CLO3D_Plugin/new.json"));
 }

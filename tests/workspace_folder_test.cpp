@@ -60,4 +60,22 @@ TEST_F(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
     }
 }
 
+#if !defined(_WIN32)
+// Each folder is made on its own, never with its parents: without the drive
+// itself nothing is created, and the error names the first folder.
+TEST(WorkspaceFolder, MissingDriveRootCreatesNothingAndNamesTheProductFolder)
+{
+    TestDrive drive;
+    fs::remove_all("C:");
+    try {
+        orvel::PrepareWorkspaceFolder();
+        FAIL() << "no error raised";
+    } catch (const fs::filesystem_error& error) {
+        EXPECT_EQ(error.path1().generic_string(), "C:/ORVEL");
+        EXPECT_EQ(error.code(), std::errc::no_such_file_or_directory);
+    }
+    EXPECT_FALSE(fs::exists("C:"));
+}
+#endif
+
 } // namespace

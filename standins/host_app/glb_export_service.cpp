@@ -8,7 +8,10 @@
 
 namespace standin {
 
-GlbExportService::GlbExportService(tinygltf::Model project) : project_(std::move(project)) {}
+GlbExportService::GlbExportService(tinygltf::Model project, bool writesNothing)
+    : project_(std::move(project)), writesNothing_(writesNothing)
+{
+}
 
 std::vector<std::string>
 GlbExportService::ExportProjectAsGlb(const std::string& path,
@@ -17,6 +20,10 @@ GlbExportService::ExportProjectAsGlb(const std::string& path,
     ++calls_;
     std::cout << "[host] export service: asked to write the project as GLB to \"" << path << "\""
               << std::endl;
+    if (writesNothing_) {
+        std::cout << "[host] export service: writes nothing (--export-writes-nothing)" << std::endl;
+        return {};
+    }
     std::string error;
     if (!WriteGlbFile(project_, path, error)) {
         std::cout << "[host] export service: could not write " << path << ": " << error

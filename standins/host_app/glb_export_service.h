@@ -16,7 +16,9 @@ namespace standin {
 // the stand-in writes.
 class GlbExportService : public CLOAPI::ExportAPIInterface {
 public:
-    explicit GlbExportService(tinygltf::Model project);
+    // `writesNothing` makes it a host whose export fails inside: asked, it
+    // writes no file at all and returns an empty list.
+    explicit GlbExportService(tinygltf::Model project, bool writesNothing = false);
 
     // Returns the path written, or nothing when the file could not be written.
     std::vector<std::string> ExportProjectAsGlb(const std::string& path,
@@ -26,6 +28,7 @@ public:
 
 private:
     tinygltf::Model project_;
+    bool writesNothing_;
     int calls_ = 0;
 };
 

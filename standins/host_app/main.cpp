@@ -42,6 +42,7 @@ struct Options {
     std::string projectFile;
     bool utilityService = true;
     bool exportService = true;
+    bool exportWritesNothing = false;
     bool viewer = true;
     bool help = false;
 };
@@ -68,6 +69,9 @@ void PrintUsage(std::ostream& out)
            "  --file-type TEXT     file type sent with the after-load notification (default ZPRJ)\n"
            "  --no-utility-service offer no message service to the plug-in\n"
            "  --no-export-service  offer no export service to the plug-in\n"
+           "  --export-writes-nothing\n"
+           "                       the export service writes no file, as a host whose export\n"
+           "                       fails inside (a GLB from an earlier run stays as it is)\n"
            "  --no-viewer          remove the installed viewer, so that starting it fails\n"
            "  --help               show this text\n"
 #if !defined(_WIN32)
@@ -92,6 +96,8 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
             options.utilityService = false;
         } else if (option == "--no-export-service") {
             options.exportService = false;
+        } else if (option == "--export-writes-nothing") {
+            options.exportWritesNothing = true;
         } else if (option == "--no-viewer") {
             options.viewer = false;
         } else if (option == "--help") {
@@ -206,7 +212,7 @@ int main(int argc, char** argv)
 
     // The host's services.
     standin::ConsoleUtility utility;
-    standin::GlbExportService exporter(project);
+    standin::GlbExportService exporter(project, options.exportWritesNothing);
     CLOAPI::APICommand& command = CLOAPI::APICommand::getInstance();
     command.SetUtilityAPI(options.utilityService ? &utility : nullptr);
     command.SetExportAPI(options.exportService ? &exporter : nullptr);

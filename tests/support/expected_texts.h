@@ -16,6 +16,10 @@ inline const std::string kFailed = kFailedPrefix + "C:/ORVEL/CLO3D_Plugin/";
 inline const std::string kNoExportService =
     "EXPORT_API seems to not be defined. Something is wrong ";
 inline const std::string kConsoleLine = "Destroying OrvelImportInterface\n";
+inline const std::string kMayShowEarlier = ". ORVEL may show an earlier export.";
+inline const std::string kHostWroteNothing = "The host did not write " + kGlb + kMayShowEarlier;
+// Followed by the system's reason, ")" and kMayShowEarlier.
+inline const std::string kCouldNotWriteSettings = "Could not write " + kSettings + " (";
 
 // Text-mode line end of the platform the settings file is written on.
 #if defined(_WIN32)

@@ -10,7 +10,12 @@ namespace testing_host {
 
 void RecordingUtility::ShowMessage(std::string message)
 {
-    std::cout << "message: " << message << std::endl;
+    if (echo) {
+        std::cout << "message: " << message << std::endl;
+    }
+    if (onMessage) {
+        onMessage(message);
+    }
     messages.push_back(message);
     if (throws) {
         throw std::runtime_error("message service failed");

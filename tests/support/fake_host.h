@@ -18,6 +18,10 @@ public:
 
     std::vector<std::string> messages;
     bool throws = false;
+    bool echo = true; // echo each message to standard output
+    // Called with each message as it arrives, before it is recorded: lets a
+    // test look at the disk at that very moment.
+    std::function<void(const std::string&)> onMessage;
 };
 
 class RecordingExporter : public CLOAPI::ExportAPIInterface {

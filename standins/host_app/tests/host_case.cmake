@@ -67,6 +67,14 @@ elseif(CASE STREQUAL "no_export_service")
     "[host]       \"modelFile\": \"\"\n"
     "[host] viewer report: error: settings file ${workspace}/API.json names no model (\"modelFile\" is empty)")
   set(unexpected_text "[host] export service:")
+elseif(CASE STREQUAL "export_writes_nothing")
+  set(arguments --export-writes-nothing)
+  set(expected_text
+    "[host] export service: writes nothing (--export-writes-nothing)"
+    "[host] message 2: \"The host did not write ${workspace}/Prepped_For_ORVEL.glb. ORVEL may show an earlier export.\""
+    "[host] message 3: \"Attempting to open ORVEL.\""
+    "[host] viewer report: error: ")
+  set(unexpected_text "Exported project to")
 elseif(CASE STREQUAL "no_utility_service")
   set(arguments --no-utility-service)
   set(expected_text "[host] services: utility no, export yes" ${viewer_received})
@@ -77,7 +85,7 @@ elseif(CASE STREQUAL "file_type")
   set(expected_text "[host] message 1: \"DoFunctionAferLoadingProject starts... for file type -  OBJ\"")
 elseif(CASE STREQUAL "help")
   set(arguments --help)
-  set(expected_text "usage: orvel_host" "--no-viewer" "--no-export-service")
+  set(expected_text "usage: orvel_host" "--no-viewer" "--no-export-service" "--export-writes-nothing")
   set(unexpected_text "[host] loaded")
 elseif(CASE STREQUAL "bad_option")
   set(arguments --bogus)

@@ -1,0 +1,306 @@
+// The console line goes through std::cout, which the plug-in shares with its
+// host: however the host's standard output is broken, the line never ends or
+// upsets the host, and the host finds its stream as it left it.
+#include <gtest/gtest.h>
+
+#include <iostream>
+#include <streambuf>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "export/settings_file.h"
+#include "support/expected_texts.h"
+#include "support/test_drive.h"
+
+namespace {
+
+using testing_host::texts::kConsoleLine;
+
+// Stands in for the host's standard output: records what reaches it and how
+// often it is flushed, or fails every write as a closed or broken one does.
+class HostOutput : public std::streambuf {
+public:
+    explicit HostOutput(bool broken) : broken_(broken) {}
+
+    std::string received;
+    int flushes = 0;
+    std::size_t receivedAtFlush = 0;
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        if (broken_ || traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::eof();
+        }
+        received += traits_type::to_char_type(c);
+        return c;
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        if (broken_) {
+            return 0;
+        }
+        received.append(text, static_cast<std::size_t>(count));
+        return count;
+    }
+    int sync() override
+    {
+        ++flushes;
+        receivedAtFlush = received.size();
+        return broken_ ? -1 : 0;
+    }
+
+private:
+    bool broken_;
+};
+
+// Puts a HostOutput behind std::cout, with the host's own state and mask, and
+// everything back afterwards.
+class ConsoleLine : public ::testing::Test {
+protected:
+    void Use(HostOutput& output, std::ios_base::iostate mask, std::ios_base::iostate state)
+    {
+        previous_ = std::cout.rdbuf(&output);
+        std::cout.exceptions(std::ios_base::goodbit);
+        std::cout.clear(state);
+        std::cout.exceptions(mask);
+    }
+    void TearDown() override
+    {
+        std::cout.exceptions(std::ios_base::goodbit);
+        std::cout.clear();
+        if (previous_ != nullptr) {
+            std::cout.rdbuf(previous_);
+        }
+    }
+
+    static void DestroyARecord() { const orvel::OrvelImportInterface settings("model.glb"); }
+
+    std::streambuf* previous_ = nullptr;
+};
+
+TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
+{
+    HostOutput output(false);
+    Use(output, std::ios_base::goodbit, std::ios_base::goodbit);
+    DestroyARecord();
+    EXPECT_EQ(output.received, kConsoleLine);
+    EXPECT_EQ(output.flushes, 1);
+    EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
+}
+
+TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
+{
+    const std::ios_base::iostate masks[] = {std::ios_base::goodbit, std::ios_base::badbit,
+                                            std::ios_base::badbit | std::ios_base::failbit};
+    for (const std::ios_base::iostate mask : masks) {
+        HostOutput output(true);
+        Use(output, mask, std::ios_base::goodbit);
+        EXPECT_NO_THROW(DestroyARecord());
+        EXPECT_EQ(std::cout.rdstate(), std::ios_base::goodbit);
+        EXPECT_EQ(std::cout.exceptions(), mask);
+        TearDown();
+    }
+}
+
+// A stream the host had already failed stays failed, with its mask, and the
+// plug-in does not write past the host's own failure.
+TEST_F(ConsoleLine, HostsFailedStreamIsLeftAsItWas)
+{
+    HostOutput output(false);
+    Use(output, std::ios_base::goodbit, std::ios_base::failbit);
+    DestroyARecord();
+    EXPECT_EQ(std::cout.rdstate(), std::ios_base::failbit);
+    EXPECT_EQ(output.received, "");
+
+    // Mask and state overlapping, as after the host's own failed write that
+    // threw: both are put back, and nothing is thrown into the host.
+    HostOutput again(true);
+    Use(again, std::ios_base::goodbit, std::ios_base::badbit);
+    try {
+        std::cout.exceptions(std::ios_base::badbit);
+    } catch (const std::ios_base::failure&) {
+        // as the host saw it: the mask is set all the same
+    }
+    EXPECT_NO_THROW(DestroyARecord());
+    EXPECT_EQ(std::cout.rdstate(), std::ios_base::badbit);
+    EXPECT_EQ(std::cout.exceptions(), std::ios_base::badbit);
+}
+
+// How the probe host's standard output is set up.
+enum class Output {
+    BrokenPipe, // a pipe whose reader has gone
+    Closed,     // no standard output at all (POSIX: descriptor 1 closed;
+                // Windows: a GUI program started without a console or handles)
+    Read,       // a pipe that the test reads to its end
+};
+
+struct ProbeRun {
+    bool exitedNormally = false;
+    int exitCode = -1;
+    std::string output;
+};
+
+#if defined(_WIN32)
+ProbeRun RunProbe(Output mode, const std::string& options)
+{
+    ProbeRun run;
+    const std::string program = mode == Output::Closed ? ORVEL_CONSOLE_PROBE_GUI : ORVEL_CONSOLE_PROBE;
+    std::wstring commandLine(program.begin(), program.end());
+    commandLine += L" " + std::wstring(options.begin(), options.end());
+
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    DWORD flags = 0;
+    if (mode == Output::Closed) {
+        flags = DETACHED_PROCESS;
+    } else {
+        EXPECT_NE(CreatePipe(&readEnd, &writeEnd, &inheritable, 0), FALSE);
+        SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+        startup.hStdOutput = writeEnd;
+        if (mode == Output::BrokenPipe) {
+            CloseHandle(readEnd);
+            readEnd = nullptr;
+        }
+    }
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags,
+                                        nullptr, nullptr, &startup, &process);
+    if (writeEnd != nullptr) {
+        CloseHandle(writeEnd);
+    }
+    EXPECT_NE(started, FALSE) << "cannot start " << program;
+    if (readEnd != nullptr) {
+        char buffer[256];
+        DWORD got = 0;
+        while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) != FALSE && got > 0) {
+            run.output.append(buffer, got);
+        }
+        CloseHandle(readEnd);
+    }
+    if (started == FALSE) {
+        return run;
+    }
+    WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    run.exitedNormally = true;
+    run.exitCode = static_cast<int>(code);
+    return run;
+}
+#else
+ProbeRun RunProbe(Output mode, const std::string& options)
+{
+    ProbeRun run;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int ends[2] = {-1, -1};
+    if (mode == Output::Closed) {
+        posix_spawn_file_actions_addclose(&actions, 1);
+    } else {
+        EXPECT_EQ(pipe2(ends, O_CLOEXEC), 0);
+        posix_spawn_file_actions_adddup2(&actions, ends[1], 1);
+        if (mode == Output::BrokenPipe) {
+            close(ends[0]);
+            ends[0] = -1;
+        }
+    }
+    std::string program = ORVEL_CONSOLE_PROBE;
+    std::vector<std::string> arguments = {program};
+    if (!options.empty()) {
+        arguments.push_back(options);
+    }
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    const int error =
+        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (ends[1] >= 0) {
+        close(ends[1]);
+    }
+    EXPECT_EQ(error, 0) << "cannot start " << program;
+    if (ends[0] >= 0) {
+        char buffer[256];
+        ssize_t got = 0;
+        while ((got = read(ends[0], buffer, sizeof(buffer))) > 0) {
+            run.output.append(buffer, static_cast<std::size_t>(got));
+        }
+        close(ends[0]);
+    }
+    if (error != 0) {
+        return run;
+    }
+    int status = 0;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    run.exitedNormally = WIFEXITED(status);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+    return run;
+}
+#endif
+
+// A whole export by a host program whose standard output is unusable.
+class ConsoleLineInAHost : public ::testing::Test {
+protected:
+    static void ExpectHostUnharmed(Output mode, const std::string& options)
+    {
+        const ProbeRun run = RunProbe(mode, options);
+        EXPECT_TRUE(run.exitedNormally) << "the host died of signal " << -run.exitCode;
+        EXPECT_EQ(run.exitCode, 0) << "1: std::cout changed; 2: signal state changed; 3: no module";
+    }
+
+    testing_host::TestDrive drive_;
+};
+
+TEST_F(ConsoleLineInAHost, BrokenPipeNeitherKillsTheHostNorChangesItsStream)
+{
+    ExpectHostUnharmed(Output::BrokenPipe, "");
+    ExpectHostUnharmed(Output::BrokenPipe, "--exceptions");
+}
+
+TEST_F(ConsoleLineInAHost, MissingOutputWithOrWithoutStreamExceptionsIsDropped)
+{
+    ExpectHostUnharmed(Output::Closed, "");
+    ExpectHostUnharmed(Output::Closed, "--exceptions");
+}
+
+// The line is flushed by the plug-in itself: a host that ends with _Exit
+// right after the action still delivers it.
+TEST_F(ConsoleLineInAHost, ReachesTheReaderWhenTheHostExitsAtOnce)
+{
+    const ProbeRun run = RunProbe(Output::Read, "--exit-at-once");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_NE(run.output.find("Destroying OrvelImportInterface"), std::string::npos) << run.output;
+}
+
+#if !defined(_WIN32)
+// The host's own SIGPIPE handling is its own: a blocked SIGPIPE stays blocked,
+// one this write raised is not left behind, and one that was pending before
+// is still pending after.
+TEST_F(ConsoleLineInAHost, HostsOwnPipeSignalHandlingIsKept)
+{
+    ExpectHostUnharmed(Output::BrokenPipe, "--block-pipe-signal");
+    ExpectHostUnharmed(Output::BrokenPipe, "--pipe-signal-pending");
+    ExpectHostUnharmed(Output::Read, "--pipe-signal-pending");
+}
+#endif
+
+} // namespace

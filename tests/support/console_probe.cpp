@@ -1,0 +1,119 @@
+// A host whose standard output is broken, closed or missing: it runs one whole
+// export through the plug-in module and then checks that what the host owns,
+// std::cout and (on POSIX) its signal state, is as it was before.
+//
+//   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
+//                 [--exit-at-once]
+//
+// --exceptions          the host has enabled exceptions on std::cout
+// --block-pipe-signal   the host blocks SIGPIPE itself
+// --pipe-signal-pending ... and one is already pending, which must stay so
+// --exit-at-once        _Exit right after the action: what the plug-in wrote
+//                       reaches standard output only if it was flushed
+//
+// Exit code: 0 all as before; 1 std::cout's state or exception mask changed;
+// 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 3 the
+// plug-in module could not be loaded. Killed by a signal: the host died.
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#include <unistd.h>
+#endif
+
+#include "plugin_module.h"
+#include "support/fake_host.h"
+#include "support/test_drive.h"
+
+namespace {
+
+#if !defined(_WIN32)
+// What the host owns of the process's signal handling.
+struct SignalState {
+    sigset_t mask;
+    struct sigaction pipeAction;
+    bool pipePending;
+};
+
+SignalState CurrentSignalState()
+{
+    SignalState state{};
+    sigprocmask(SIG_SETMASK, nullptr, &state.mask);
+    sigaction(SIGPIPE, nullptr, &state.pipeAction);
+    sigset_t pending;
+    sigemptyset(&pending);
+    sigpending(&pending);
+    state.pipePending = sigismember(&pending, SIGPIPE) == 1;
+    return state;
+}
+
+bool Same(const SignalState& a, const SignalState& b)
+{
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (sigismember(&a.mask, signal) != sigismember(&b.mask, signal)) {
+            return false;
+        }
+    }
+    return a.pipeAction.sa_handler == b.pipeAction.sa_handler &&
+           a.pipeAction.sa_flags == b.pipeAction.sa_flags && a.pipePending == b.pipePending;
+}
+#endif
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool exitAtOnce = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string option = argv[i];
+        if (option == "--exceptions") {
+            std::cout.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+        } else if (option == "--exit-at-once") {
+            exitAtOnce = true;
+#if !defined(_WIN32)
+        } else if (option == "--block-pipe-signal" || option == "--pipe-signal-pending") {
+            sigset_t pipe;
+            sigemptyset(&pipe);
+            sigaddset(&pipe, SIGPIPE);
+            sigprocmask(SIG_BLOCK, &pipe, nullptr);
+            if (option == "--pipe-signal-pending") {
+                raise(SIGPIPE);
+            }
+#endif
+        }
+    }
+
+    standin::PluginModule plugin(ORVEL_PLUGIN_FILE);
+    if (!plugin.ok()) {
+        return 3;
+    }
+    testing_host::RecordingExporter exporter;
+    exporter.write = [](const std::string& path) {
+        testing_host::WriteFile(path, testing_host::MinimalGlb());
+    };
+    // Messages go to the recording only: standard output is the plug-in's here.
+    testing_host::RecordingUtility utility;
+    utility.echo = false;
+    testing_host::InstalledServices services(&utility, &exporter);
+
+    const std::ios_base::iostate mask = std::cout.exceptions();
+    const std::ios_base::iostate state = std::cout.rdstate();
+#if !defined(_WIN32)
+    const SignalState signals = CurrentSignalState();
+#endif
+    plugin.DoFunction();
+    if (exitAtOnce) {
+        std::_Exit(0);
+    }
+    if (std::cout.exceptions() != mask || std::cout.rdstate() != state) {
+        return 1;
+    }
+#if !defined(_WIN32)
+    if (!Same(signals, CurrentSignalState())) {
+        return 2;
+    }
+#endif
+    return 0;
+}
