@@ -154,7 +154,8 @@ struct ProbeRun {
 ProbeRun RunProbe(Output mode, const std::string& options)
 {
     ProbeRun run;
-    const std::string program = mode == Output::Closed ? ORVEL_CONSOLE_PROBE_GUI : ORVEL_CONSOLE_PROBE;
+    const std::string program =
+        mode == Output::Closed ? ORVEL_CONSOLE_PROBE_GUI : ORVEL_CONSOLE_PROBE;
     std::wstring commandLine(program.begin(), program.end());
     commandLine += L" " + std::wstring(options.begin(), options.end());
 
@@ -231,8 +232,7 @@ ProbeRun RunProbe(Output mode, const std::string& options)
     }
     argv.push_back(nullptr);
     pid_t child = -1;
-    const int error =
-        posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (ends[1] >= 0) {
         close(ends[1]);

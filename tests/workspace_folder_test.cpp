@@ -63,9 +63,8 @@ TEST_F(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
 #if !defined(_WIN32)
 // Each folder is made on its own, never with its parents: without the drive
 // itself nothing is created, and the error names the first folder.
-TEST(WorkspaceFolder, MissingDriveRootCreatesNothingAndNamesTheProductFolder)
+TEST_F(WorkspaceFolder, MissingDriveRootCreatesNothingAndNamesTheProductFolder)
 {
-    TestDrive drive;
     fs::remove_all("C:");
     try {
         orvel::PrepareWorkspaceFolder();
