@@ -69,7 +69,10 @@ class ConsoleLine : public ::testing::Test {
 protected:
     void Use(HostOutput& output, std::ios_base::iostate mask, std::ios_base::iostate state)
     {
-        previous_ = std::cout.rdbuf(&output);
+        std::streambuf* const replaced = std::cout.rdbuf(&output);
+        if (previous_ == nullptr) {
+            previous_ = replaced;
+        }
         std::cout.exceptions(std::ios_base::goodbit);
         std::cout.clear(state);
         std::cout.exceptions(mask);
@@ -80,6 +83,7 @@ protected:
         std::cout.clear();
         if (previous_ != nullptr) {
             std::cout.rdbuf(previous_);
+            previous_ = nullptr;
         }
     }
 

@@ -1,9 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#if !defined(_WIN32)
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "export/export_action.h"
 #include "support/expected_texts.h"
@@ -138,6 +145,92 @@ TEST_F(ExportAction, SecondRunAsksForTheSamePathAndReplacesTheSettings)
     EXPECT_EQ(utility_.messages, both);
     ExpectConsoleLines(output, 2);
 }
+
+// Each message is shown at its moment: the settings file is complete and in
+// place when the export is announced, and the viewer is started only after
+// the user was told it would be (removing it at that message makes it fail).
+TEST_F(ExportAction, SettingsAreInPlaceWhenAnnouncedAndTheViewerStartsOnlyAfterItsMessage)
+{
+    drive_.InstallViewer();
+    InstalledServices services(&utility_, &exporter_);
+    std::vector<std::string> seenOnDisk;
+    utility_.onMessage = [&seenOnDisk](const std::string& message) {
+        if (message == kExported + kGlb) {
+            seenOnDisk.push_back(ReadFile(kSettings));
+            seenOnDisk.push_back(ReadFile(kGlb));
+        } else if (message == kOpening) {
+            fs::remove("C:/Program Files/ORVEL/ORVEL.exe");
+        }
+    };
+    Run();
+
+    EXPECT_EQ(seenOnDisk, (std::vector<std::string>{SettingsNaming(kGlb), testing_host::MinimalGlb()}));
+    EXPECT_EQ(utility_.messages, (std::vector<std::string>{kExported + kGlb, kOpening, kFailed}));
+}
+
+// A viewer started by one export reads API.json while the next export
+// replaces it: every viewer finds a whole settings file and the model.
+TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
+{
+    drive_.InstallViewer();
+    // This host replaces its GLB as a whole too, so that what the viewers see
+    // of it is never the host's half-written file.
+    exporter_.write = [](const std::string& path) {
+        testing_host::WriteFile(path + ".new", testing_host::MinimalGlb());
+        fs::rename(path + ".new", path);
+    };
+    InstalledServices services(&utility_, &exporter_);
+    utility_.echo = false;
+#if defined(_WIN32)
+    constexpr int kRuns = 8; // each start takes long under Wine
+#else
+    constexpr int kRuns = 40;
+#endif
+    std::vector<std::string> reports;
+    for (int run = 0; run < kRuns; ++run) {
+        reports.push_back("C:/viewer-report-" + std::to_string(run) + ".txt");
+        testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", reports.back());
+        Run();
+    }
+    testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", TestDrive::kViewerReport);
+    for (const std::string& report : reports) {
+        ASSERT_TRUE(WaitForFile(report, 30)) << report << " never came";
+        // The viewer writes its report under another name and renames it.
+        const std::string text = ReadFile(report);
+        EXPECT_NE(text.find("model: " + kGlb), std::string::npos) << text;
+        EXPECT_EQ(text.find("error"), std::string::npos) << text;
+        fs::remove(report);
+    }
+    EXPECT_EQ(std::count(utility_.messages.begin(), utility_.messages.end(), kExported + kGlb),
+              kRuns);
+}
+
+#if !defined(_WIN32)
+// The host is left with no child to reap, and the viewer holds none of the
+// host's descriptors: a pipe of the host's, open across exec, sees its end
+// while the viewer still runs.
+TEST_F(ExportAction, LeavesNoChildAndNoDescriptorOfTheHostInTheViewer)
+{
+    drive_.InstallViewer();
+    testing_host::SetEnvironment("ORVEL_VIEWER_LINGER_MS", "5000");
+    InstalledServices services(&utility_, &exporter_);
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    Run();
+    close(ends[1]);
+    pollfd readable{ends[0], POLLIN, 0};
+    const auto started = std::chrono::steady_clock::now();
+    ASSERT_EQ(poll(&readable, 1, 3000), 1) << "the viewer holds the host's pipe";
+    char byte = 0;
+    EXPECT_EQ(read(ends[0], &byte, 1), 0);
+    close(ends[0]);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    EXPECT_TRUE(WaitForFile(TestDrive::kViewerReport, 20));
+    EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1) << "a child of the host is left";
+    EXPECT_EQ(errno, ECHILD);
+    testing_host::SetEnvironment("ORVEL_VIEWER_LINGER_MS", "0");
+}
+#endif
 
 // Nothing is exported, written or started, and the user learns which folder
 // could not be made and why.

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -93,6 +98,82 @@ TEST_F(SettingsFile, WrittenFileParsesBackToTheSamePath)
     const auto parsed = nlohmann::json::parse(Written(path));
     EXPECT_EQ(parsed, nlohmann::json({{"modelFile", path}}));
 }
+
+// Files in the workspace folder besides API.json: a failed or finished
+// write leaves no temporary file behind.
+std::vector<std::string> OtherFiles()
+{
+    std::vector<std::string> others;
+    for (const auto& entry : std::filesystem::directory_iterator("C:/ORVEL/CLO3D_Plugin")) {
+        if (entry.path().filename() != "API.json") {
+            others.push_back(entry.path().filename().string());
+        }
+    }
+    return others;
+}
+
+// Another program reads API.json as often as it can while it is replaced
+// again and again: it only ever finds one whole document or the other.
+TEST_F(SettingsFile, AReaderOnlyEverSeesAWholeFile)
+{
+    const std::string first = Written("C:/first.glb");
+    const std::string second = SettingsWithJsonValue("\"C:/the/second/model.glb\"");
+    std::atomic<bool> writing{true};
+    std::vector<std::string> partial;
+    std::thread reader([&] {
+        while (writing) {
+            const std::string seen = ReadFile(kSettings);
+            if (seen != first && seen != second) {
+                partial.push_back(seen);
+            }
+        }
+    });
+    for (int round = 0; round < 150; ++round) {
+        const orvel::OrvelImportInterface settings(round % 2 == 0 ? "C:/the/second/model.glb"
+                                                                  : "C:/first.glb");
+        EXPECT_FALSE(settings.WriteSettingsFile(kSettings));
+    }
+    writing = false;
+    reader.join();
+    EXPECT_EQ(partial, std::vector<std::string>{});
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
+}
+
+TEST_F(SettingsFile, FolderInThePlaceOfTheFileIsReportedAndLeftAlone)
+{
+    std::filesystem::create_directories(kSettings);
+    const orvel::OrvelImportInterface settings("model.glb");
+    EXPECT_TRUE(settings.WriteSettingsFile(kSettings));
+    EXPECT_TRUE(std::filesystem::is_directory(kSettings));
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
+}
+
+#if defined(_WIN32)
+// A viewer that has API.json open holds up its replacement on Windows: the
+// write waits a little for it, and gives up, leaving the file as it was.
+TEST_F(SettingsFile, ReplaceWaitsBrieflyForAReaderToLetGo)
+{
+    const std::string previous = Written("C:/old.glb");
+    const auto holdOpenFor = [](std::chrono::milliseconds time) {
+        std::ifstream held(kSettings, std::ios::binary);
+        EXPECT_TRUE(held.is_open());
+        std::this_thread::sleep_for(time);
+    };
+    std::thread briefly(holdOpenFor, std::chrono::milliseconds(40));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(Written("C:/new.glb"), SettingsWithJsonValue("\"C:/new.glb\""));
+    briefly.join();
+
+    const std::string now = ReadFile(kSettings);
+    std::thread long_(holdOpenFor, std::chrono::milliseconds(1500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    const orvel::OrvelImportInterface settings("C:/refused.glb");
+    EXPECT_TRUE(settings.WriteSettingsFile(kSettings));
+    long_.join();
+    EXPECT_EQ(ReadFile(kSettings), now);
+    EXPECT_EQ(OtherFiles(), std::vector<std::string>{});
+}
+#endif
 
 TEST(SettingsRecord, DestroyingItWritesTheConsoleLineOnceAndFlushed)
 {
