@@ -164,7 +164,8 @@ TEST_F(ExportAction, SettingsAreInPlaceWhenAnnouncedAndTheViewerStartsOnlyAfterI
     };
     Run();
 
-    EXPECT_EQ(seenOnDisk, (std::vector<std::string>{SettingsNaming(kGlb), testing_host::MinimalGlb()}));
+    EXPECT_EQ(seenOnDisk,
+              (std::vector<std::string>{SettingsNaming(kGlb), testing_host::MinimalGlb()}));
     EXPECT_EQ(utility_.messages, (std::vector<std::string>{kExported + kGlb, kOpening, kFailed}));
 }
 
