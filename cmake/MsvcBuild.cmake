@@ -12,5 +12,5 @@ include_guard(GLOBAL)
 
 set(CMAKE_MSVC_RUNTIME_LIBRARY "MultiThreaded$<$<CONFIG:Debug>:Debug>DLL")
 set(CMAKE_MSVC_DEBUG_INFORMATION_FORMAT ProgramDatabase)
-add_compile_options(/guard:cf)
+add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:/guard:cf>") # not for rc.exe
 add_link_options(/guard:cf /DEBUG "$<$<NOT:$<CONFIG:Debug>>:/OPT:REF;/OPT:ICF>")
