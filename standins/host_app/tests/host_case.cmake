@@ -105,6 +105,13 @@ endif()
 
 file(REMOVE_RECURSE "${FOLDER}")
 file(MAKE_DIRECTORY "${FOLDER}")
+# Under Wine (the build's prefix) and natively on Windows the C: drive outlives
+# a case: each starts without the folders an earlier case's export left there.
+if(EMULATOR AND DEFINED ENV{WINEPREFIX})
+  file(REMOVE_RECURSE "$ENV{WINEPREFIX}/drive_c/ORVEL" "$ENV{WINEPREFIX}/drive_c/Program Files/ORVEL")
+elseif(SYSTEM_DRIVE)
+  file(REMOVE_RECURSE "C:/ORVEL" "C:/Program Files/ORVEL")
+endif()
 execute_process(COMMAND ${EMULATOR} ${HOST} ${arguments} WORKING_DIRECTORY "${FOLDER}"
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
 # Output and errors, in one text; Windows programs end their lines in CRLF.
