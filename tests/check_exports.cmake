@@ -1,7 +1,19 @@
 # Lists the names a plug-in module exports and compares them with the four
-# entry points the host looks up. Run with -DTOOL= -DMODULE= -DWINDOWS=.
+# entry points the host looks up. Run with -DTOOL= (MinGW's objdump, MSVC's
+# dumpbin or nm) -DMODULE= -DWINDOWS=.
 cmake_minimum_required(VERSION 3.25)
-if(WINDOWS)
+if(TOOL MATCHES "dumpbin(\\.exe)?$")
+  # MSVC's dumpbin lists "ordinal hint RVA name" lines under its heading.
+  execute_process(COMMAND ${TOOL} /NOLOGO /EXPORTS ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+  string(REPLACE "\r" "" dump "${dump}")
+  string(REGEX MATCHALL "[^\n]+" lines "${dump}")
+  set(names)
+  foreach(line ${lines})
+    if(line MATCHES "^ +[0-9]+ +[0-9A-Fa-f]+ +[0-9A-Fa-f]+ +([^ ]+)$")
+      list(APPEND names ${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+elseif(WINDOWS)
   execute_process(COMMAND ${TOOL} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
   # The export name table lists "[ordinal] name" lines after its heading.
   # (Brackets would split CMake lists oddly, so they go before listing.)

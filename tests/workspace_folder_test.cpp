@@ -11,16 +11,19 @@ namespace {
 namespace fs = std::filesystem;
 using testing_host::TestDrive;
 
-TEST(WorkspaceFolder, CreatesParentThenFolderAndReturnsItWithTrailingSlash)
+class WorkspaceFolder : public ::testing::Test {
+protected:
+    TestDrive drive_;
+};
+
+TEST_F(WorkspaceFolder, CreatesParentThenFolderAndReturnsItWithTrailingSlash)
 {
-    TestDrive drive;
     EXPECT_EQ(orvel::PrepareWorkspaceFolder(), "C:/ORVEL/CLO3D_Plugin/");
     EXPECT_TRUE(fs::is_directory("C:/ORVEL/CLO3D_Plugin"));
 }
 
-TEST(WorkspaceFolder, LeavesExistingFoldersAndTheirFilesUntouched)
+TEST_F(WorkspaceFolder, LeavesExistingFoldersAndTheirFilesUntouched)
 {
-    TestDrive drive;
     fs::create_directories("C:/ORVEL/CLO3D_Plugin");
     testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin/keep.txt", "kept");
     EXPECT_EQ(orvel::PrepareWorkspaceFolder(), "C:/ORVEL/CLO3D_Plugin/");
@@ -30,9 +33,8 @@ TEST(WorkspaceFolder, LeavesExistingFoldersAndTheirFilesUntouched)
 
 // A plain file where a folder must be: the error names the operation and the
 // path that failed, and the folder below is not attempted.
-TEST(WorkspaceFolder, PlainFileInTheWayRaisesTheFilesystemError)
+TEST_F(WorkspaceFolder, PlainFileInTheWayRaisesTheFilesystemError)
 {
-    TestDrive drive;
     testing_host::WriteFile("C:/ORVEL", "not a folder");
     try {
         orvel::PrepareWorkspaceFolder();
@@ -46,9 +48,8 @@ TEST(WorkspaceFolder, PlainFileInTheWayRaisesTheFilesystemError)
     EXPECT_TRUE(fs::is_regular_file("C:/ORVEL"));
 }
 
-TEST(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
+TEST_F(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
 {
-    TestDrive drive;
     fs::create_directories("C:/ORVEL");
     testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin", "not a folder");
     try {
@@ -62,9 +63,8 @@ TEST(WorkspaceFolder, PlainFileInPlaceOfTheWorkspaceFolderNamesThatFolder)
 #if !defined(_WIN32)
 // Each folder is made on its own, never with its parents: without the drive
 // itself nothing is created, and the error names the first folder.
-TEST(WorkspaceFolder, MissingDriveRootCreatesNothingAndNamesTheProductFolder)
+TEST_F(WorkspaceFolder, MissingDriveRootCreatesNothingAndNamesTheProductFolder)
 {
-    TestDrive drive;
     fs::remove_all("C:");
     try {
         orvel::PrepareWorkspaceFolder();

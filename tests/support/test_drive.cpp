@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <system_error>
 #include <thread>
@@ -13,8 +14,23 @@
 #include <unistd.h>
 #endif
 
+#if defined(ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
+#include <gtest/gtest.h>
+#endif
+
 namespace testing_host {
 namespace {
+
+#if defined(ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
+// Records a skip of the running test; built with a fixture, the test then
+// runs neither SetUp nor its body.
+void SkipTest()
+{
+    GTEST_SKIP() << "it changes the system drive (C:\\ORVEL, C:\\Program Files\\ORVEL\\ORVEL.exe, "
+                    "C:\\Program.exe) and runs only with "
+                 << kSystemDriveVariable << "=1";
+}
+#endif
 
 void RemoveDriveFolders()
 {
@@ -40,6 +56,13 @@ void RemoveDriveFolders()
 
 TestDrive::TestDrive() : previous_(std::filesystem::current_path())
 {
+    if (!MayChangeDrive()) {
+        skipped_ = true;
+#if defined(ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
+        SkipTest();
+#endif
+        return;
+    }
 #if !defined(_WIN32)
     std::random_device random;
     const auto base = std::filesystem::temp_directory_path();
@@ -57,12 +80,24 @@ TestDrive::TestDrive() : previous_(std::filesystem::current_path())
 
 TestDrive::~TestDrive()
 {
+    if (skipped_) {
+        return;
+    }
     RemoveDriveFolders();
     std::error_code ignored;
     std::filesystem::current_path(previous_, ignored);
     if (!folder_.empty()) {
         std::filesystem::remove_all(folder_, ignored);
     }
+}
+
+bool TestDrive::MayChangeDrive()
+{
+#if defined(ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
+    return GetEnvironment(kSystemDriveVariable) == "1";
+#else
+    return true;
+#endif
 }
 
 void TestDrive::InstallViewer() const
@@ -104,7 +139,28 @@ void SetEnvironment(const std::string& name, const std::string& value)
 #if defined(_WIN32)
     _putenv_s(name.c_str(), value.c_str());
 #else
-    setenv(name.c_str(), value.c_str(), 1);
+    if (value.empty()) {
+        unsetenv(name.c_str());
+    } else {
+        setenv(name.c_str(), value.c_str(), 1);
+    }
+#endif
+}
+
+std::string GetEnvironment(const std::string& name)
+{
+#if defined(_MSC_VER)
+    // MSVC warns about getenv (C4996); _dupenv_s hands out a copy to free.
+    char* value = nullptr;
+    std::size_t size = 0;
+    if (_dupenv_s(&value, &size, name.c_str()) != 0 || value == nullptr) {
+        return {};
+    }
+    const std::unique_ptr<char, decltype(&std::free)> owned(value, &std::free);
+    return std::string(owned.get());
+#else
+    const char* value = std::getenv(name.c_str());
+    return value == nullptr ? std::string() : std::string(value);
 #endif
 }
 

@@ -1,10 +1,19 @@
 // A fresh "C:" drive for each test.
 //
-// On Windows (under Wine) it is the real C: drive, with the folders the
-// plug-in and the viewer use removed before and after the test. On Linux the
-// drive is a folder named "C:" inside a new temporary working folder, which is
-// how the plug-in's "C:/..." paths resolve there. Either way, tests can use
-// the same "C:/ORVEL/..." texts as the plug-in.
+// On Windows it is the real C: drive, with the folders the plug-in and the
+// viewer use removed before and after the test. On Linux the drive is a folder
+// named "C:" inside a new temporary working folder, which is how the plug-in's
+// "C:/..." paths resolve there. Either way, tests can use the same
+// "C:/ORVEL/..." texts as the plug-in.
+//
+// Under Wine that C: drive belongs to the build's own throwaway prefix. Natively
+// on Windows it is the machine's own system drive, which may hold a real viewer
+// and real workspace files: there (builds with ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
+// a TestDrive touches nothing and skips its test, with the reason, unless the
+// environment variable kSystemDriveVariable is "1", as CI sets it on its
+// throwaway runner. The skip stops the test before SetUp only when the
+// TestDrive is built with the fixture: hold it as a member of the test's
+// fixture, never as a local variable in a test body.
 #pragma once
 
 #include <filesystem>
@@ -25,10 +34,19 @@ public:
     // Where the stand-in viewer started in this test writes its report.
     static constexpr const char* kViewerReport = "C:/viewer-report.txt";
 
+    // Whether tests may change this build's "C:" drive: always, except on a
+    // system drive (see above), where only kSystemDriveVariable=1 allows it.
+    static bool MayChangeDrive();
+
 private:
     std::filesystem::path previous_;
     std::filesystem::path folder_; // Linux only: the temporary working folder
+    bool skipped_ = false;         // the drive may not be changed: nothing was touched
 };
+
+// Set to 1, it lets the tests change the system drive of a native Windows
+// machine: C:\ORVEL, C:\Program Files\ORVEL\ORVEL.exe and C:\Program.exe.
+constexpr const char* kSystemDriveVariable = "ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE";
 
 // Reads a whole file as bytes; empty when it cannot be read.
 std::string ReadFile(const std::filesystem::path& path);
@@ -39,8 +57,12 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 // The smallest valid glTF 2.0 binary: a header and a JSON chunk, no meshes.
 std::string MinimalGlb();
 
-// Sets an environment variable of this process (and of programs it starts).
+// Sets an environment variable of this process (and of programs it starts);
+// an empty value removes it.
 void SetEnvironment(const std::string& name, const std::string& value);
+
+// The value of an environment variable; empty when it is not set.
+std::string GetEnvironment(const std::string& name);
 
 // Waits up to `seconds` for a file to exist; true when it does.
 bool WaitForFile(const std::filesystem::path& path, double seconds);

@@ -3,8 +3,19 @@
 #
 #   cmake -DCASE=<name> -DHOST=<program> -DFOLDER=<working folder>
 #         -DFILES=<folder of the viewer tests' files> [-DEMULATOR=<wine>]
-#         -P host_case.cmake
+#         [-DSYSTEM_DRIVE=ON] -P host_case.cmake
+#
+# SYSTEM_DRIVE says that the host program's C: drive is the machine's own
+# (natively on Windows): the case then runs only with
+# ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE=1, as on a throwaway CI runner.
 cmake_minimum_required(VERSION 3.25)
+
+if(SYSTEM_DRIVE AND NOT "$ENV{ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE}" STREQUAL "1")
+  message(STATUS "skipped: it changes the system drive (C:\\ORVEL, "
+                 "C:\\Program Files\\ORVEL\\ORVEL.exe) and runs only with "
+                 "ORVEL_TESTS_MAY_CHANGE_SYSTEM_DRIVE=1")
+  return()
+endif()
 
 set(workspace "C:/ORVEL/CLO3D_Plugin")
 set(arguments)
@@ -104,6 +115,19 @@ endif()
 
 file(REMOVE_RECURSE "${FOLDER}")
 file(MAKE_DIRECTORY "${FOLDER}")
+# Under Wine (the build's prefix) and natively on Windows the C: drive outlives
+# a case: each starts without the folders an earlier case's export left there
+# (and without a full-disk mount that an interrupted run left behind).
+if(EMULATOR AND DEFINED ENV{WINEPREFIX})
+  execute_process(COMMAND umount "$ENV{WINEPREFIX}/drive_c/ORVEL/CLO3D_Plugin" OUTPUT_QUIET ERROR_QUIET)
+  file(REMOVE_RECURSE "$ENV{WINEPREFIX}/drive_c/ORVEL" "$ENV{WINEPREFIX}/drive_c/Program Files/ORVEL")
+elseif(SYSTEM_DRIVE)
+  file(REMOVE_RECURSE "C:/ORVEL" "C:/Program Files/ORVEL")
+endif()
+if(full_disk AND SYSTEM_DRIVE)
+  message(STATUS "full-disk case skipped: a small file system is mounted only on Linux")
+  return()
+endif()
 if(full_disk)
   if(EMULATOR)
     set(disk "$ENV{WINEPREFIX}/drive_c/ORVEL/CLO3D_Plugin")

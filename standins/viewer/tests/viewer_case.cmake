@@ -36,10 +36,14 @@ elseif(CASE STREQUAL "non_ascii_model_name")
 elseif(CASE STREQUAL "command_line")
   set(arguments ${program_pieces} "-Settings=good.json")
   set(succeeds ON)
-  if(WINDOWS)
+  if(WINDOWS AND EMULATOR)
     # Wine forms the line from the arguments it was given, after the path of
     # the program it runs.
     set(expected_text "command line: \"Z:" "ORVEL.exe\" ${program} -Settings=good.json")
+  elseif(WINDOWS)
+    # Natively on Windows, the line CMake formed from the arguments: the
+    # program's path (quoted or not), then the arguments as given.
+    set(expected_match "(^|\n)command line: [^\n]*ORVEL\\.exe\"? C:\\\\Program Files\\\\ORVEL\\\\ORVEL\\.exe -Settings=good\\.json\n")
   else()
     # The line the plug-in's POSIX process start hands over.
     set(ENV{ORVEL_STANDIN_COMMAND_LINE} "${program} -Settings=\"good.json\"")
