@@ -72,7 +72,7 @@ TEST_F(AllocationFailure, NeverLeavesDoFunction)
     EXPECT_GT(failures, 5);
 }
 
-TEST(AllocationFailure, NeverLeavesTheAfterLoadNotification)
+TEST_F(AllocationFailure, NeverLeavesTheAfterLoadNotification)
 {
     testing_host::RecordingUtility utility;
     utility.echo = false;
