@@ -28,9 +28,18 @@ void* operator new(std::size_t size)
     throw std::bad_alloc();
 }
 
+// The replaced operator new takes its memory from malloc, so free is the
+// matching release; GCC cannot see that once it inlines the pair.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
 void operator delete(void* memory) noexcept { std::free(memory); }
 
 void operator delete(void* memory, std::size_t /*size*/) noexcept { std::free(memory); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace {
 
