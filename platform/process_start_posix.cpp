@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -171,15 +172,20 @@ bool StartProcess(const std::string& executable, const std::string& commandLine)
     // write and _exit only), which is safe even in a host with other threads.
     const std::string path = MapExecutablePath(executable);
     std::vector<std::string> arguments = SplitCommandLine(commandLine);
-    std::vector<std::string> environment;
+    std::vector<char*> argv = PointersTo(arguments);
+    // The caller's environment is passed on by pointer, not copied (a host may
+    // hold thousands of variables), minus any command line variable of its own;
+    // the program's command line variable is added last. The caller's strings
+    // stay valid: nothing here changes the environment before the start.
+    std::string commandLineEntry = kCommandLineVariable + commandLine;
+    std::vector<char*> envp;
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry) {
-        if (std::string(*entry).rfind(kCommandLineVariable, 0) != 0) {
-            environment.emplace_back(*entry);
+        if (std::strncmp(*entry, kCommandLineVariable, sizeof(kCommandLineVariable) - 1) != 0) {
+            envp.push_back(*entry);
         }
     }
-    environment.push_back(kCommandLineVariable + commandLine);
-    std::vector<char*> argv = PointersTo(arguments);
-    std::vector<char*> envp = PointersTo(environment);
+    envp.push_back(commandLineEntry.data());
+    envp.push_back(nullptr);
 
     const SpawnSettings settings;
 

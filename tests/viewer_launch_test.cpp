@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <clocale>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -86,6 +87,28 @@ TEST_F(ViewerLaunch, ReturnsWhileTheViewerIsStillRunning)
     testing_host::ViewerReport();
     std::this_thread::sleep_until(start + std::chrono::milliseconds(4500));
 }
+
+#if !defined(_WIN32)
+// The viewer gets the caller's environment (here the report's file name), with
+// its own command line in place of any such variable the caller has; the
+// caller's environment is left as it was.
+TEST_F(ViewerLaunch, CommandLineVariableReplacesTheCallersOwn)
+{
+    drive_.InstallViewer();
+    testing_host::SetEnvironment("ORVEL_STANDIN_COMMAND_LINE", "stale");
+    orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+    const std::string report = testing_host::ViewerReport();
+    const char* own = std::getenv("ORVEL_STANDIN_COMMAND_LINE");
+    const std::string callersValue = own == nullptr ? "(unset)" : own;
+    unsetenv("ORVEL_STANDIN_COMMAND_LINE");
+    EXPECT_NE(report.find("command line: C:\\Program Files\\ORVEL\\ORVEL.exe "
+                          "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"\n"),
+              std::string::npos)
+        << report;
+    EXPECT_EQ(callersValue, "stale");
+    EXPECT_EQ(utility_.messages, std::vector<std::string>{kOpening});
+}
+#endif
 
 #if defined(_WIN32)
 // Windows would split the unquoted "C:\Program Files\..." at its space and
