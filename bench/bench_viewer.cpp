@@ -1,7 +1,14 @@
 // The benchmark's own stand-in for the viewer. It exits at once, so that a
-// measured export pays only for starting it. When ORVEL_BENCH_VIEWER_SECONDS is
-// set, it instead writes its process id to C:/bench-viewer.pid, stays that
-// many seconds, and then writes C:/bench-viewer.done.
+// measured export pays only for starting it. On Linux, when
+// ORVEL_BENCH_VIEWER_SECONDS is set, it instead writes its process id to
+// C:/bench-viewer.pid, stays that many seconds, and then writes
+// C:/bench-viewer.done.
+#if defined(_WIN32)
+
+int main() { return 0; }
+
+#else
+
 #include <unistd.h>
 
 #include <cstdio>
@@ -23,3 +30,5 @@ int main()
     }
     return 0;
 }
+
+#endif

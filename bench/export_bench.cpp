@@ -1,37 +1,42 @@
-// What one export costs the plug-in, beside the least any program must do for
-// the same effect on this system: two directory creations that find the
-// folders present, one write of the settings file, and one start of the viewer
-// that leaves no zombie. Both run in the same process, against the same "C:"
-// drive and the same viewer, which exits at once; the ratio of their typical
-// times is the plug-in's overhead. A third run does the hand-written calls
-// with the plug-in's own process start, to tell the start method's cost from
-// the cost of everything else DoFunction does.
+// What one export costs the plug-in, beside the same work written by hand with
+// the bare system calls: two directory creations that find the folders
+// present, a look for an earlier GLB (none is there: the export service here
+// writes nothing), the settings file written to a new temporary file and
+// renamed over API.json, a start of the viewer that leaves no zombie and
+// passes on no descriptor, and the console line written with SIGPIPE held
+// back. Both arms run in the same process, against the same "C:" drive and the
+// same viewer, which exits at once; the ratio of their times is the plug-in's
+// overhead.
+//
+// Each repetition is a pair of the two arms in random order. This process is
+// the child subreaper: every viewer started, once its intermediate child has
+// exited, becomes its child and is waited for outside the timed region.
 //
 // Before the timing, one export with a viewer that stays for seconds shows that
 // DoFunction returns while the viewer is still running.
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <map>
 #include <string>
 #include <vector>
 
-#include <benchmark/benchmark.h>
-
 #include "CLOAPIInterface.h"
-#include "platform/process_start.h"
+#include "bench/paired_timing.h"
 #include "plugin/entry_points.h"
 #include "support/test_drive.h"
 
@@ -40,16 +45,13 @@ namespace {
 constexpr char kProductFolder[] = "C:/ORVEL";
 constexpr char kWorkspaceFolder[] = "C:/ORVEL/CLO3D_Plugin";
 constexpr char kSettingsPath[] = "C:/ORVEL/CLO3D_Plugin/API.json";
+constexpr char kGlbPath[] = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
 constexpr char kViewerPath[] = "C:/Program Files/ORVEL/ORVEL.exe";
-constexpr char kViewerExecutable[] = "C:\\Program Files\\ORVEL\\ORVEL.exe";
-// The bytes the plug-in writes into API.json for the normal export here: 66
-// (on Windows, in text mode, the two line ends make it 68).
+// The bytes the plug-in writes into API.json for the export here (66; on
+// Windows the two line ends make it 68).
 constexpr char kSettingsText[] =
     "{\n    \"modelFile\": \"C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb\"\n}";
-
-constexpr char kPluginName[] = "DoFunction";
-constexpr char kMinimalName[] = "HandWritten";
-constexpr char kPluginStartName[] = "HandWritten/PluginProcessStart";
+constexpr char kConsoleLine[] = "Destroying OrvelImportInterface\n";
 
 // Message service that keeps nothing but whether the viewer failed to start.
 class SilentUtility : public CLOAPI::UtilityAPIInterface {
@@ -76,8 +78,8 @@ public:
 
 SilentUtility gUtility;
 
-// Standard output goes to /dev/null while a benchmark runs (the plug-in's
-// console line and the viewers' output), and comes back for the report.
+// Standard output goes to /dev/null while exports run (the console line and
+// the viewers' output), and comes back for the report.
 class QuietStdout {
 public:
     QuietStdout() : saved_(dup(STDOUT_FILENO))
@@ -102,6 +104,51 @@ private:
     int saved_;
 };
 
+// Waits for every child of this process (the viewers it adopted as
+// subreaper); returns how many there were.
+int ReapChildren()
+{
+    int reaped = 0;
+    while (true) {
+        const pid_t child = waitpid(-1, nullptr, 0);
+        if (child > 0) {
+            ++reaped;
+        } else if (errno != EINTR) {
+            return reaped;
+        }
+    }
+}
+
+double CpuMicroseconds()
+{
+    timespec self{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &self);
+    rusage children{};
+    getrusage(RUSAGE_CHILDREN, &children);
+    const auto us = [](const timeval& t) {
+        return static_cast<double>(t.tv_sec) * 1e6 + static_cast<double>(t.tv_usec);
+    };
+    return static_cast<double>(self.tv_sec) * 1e6 + static_cast<double>(self.tv_nsec) / 1e3 +
+           us(children.ru_utime) + us(children.ru_stime);
+}
+
+// Times `work` (wall clock), then waits for the viewer it started; the CPU
+// time covers both, so that it holds the intermediate child's and the
+// viewer's CPU time too.
+template <typename Work>
+orvel_bench::Sample TimeArm(Work work)
+{
+    orvel_bench::Sample sample;
+    const double cpuBefore = CpuMicroseconds();
+    const auto start = std::chrono::steady_clock::now();
+    sample.ok = work();
+    const auto end = std::chrono::steady_clock::now();
+    sample.ok = ReapChildren() == 1 && sample.ok;
+    sample.cpuUs = CpuMicroseconds() - cpuBefore;
+    sample.wallUs = std::chrono::duration<double, std::micro>(end - start).count();
+    return sample;
+}
+
 // The viewer's arguments as the plug-in's command line gives them to it:
 // "C:\Program Files\ORVEL\ORVEL.exe" -Settings="C:/ORVEL/CLO3D_Plugin/API.json".
 class ViewerArguments {
@@ -122,196 +169,130 @@ private:
     std::vector<char*> pointers_;
 };
 
-// An intermediate child starts the viewer with posix_spawn (which returns only
-// once the viewer's exec has succeeded or failed) and reports the outcome in
-// its exit status; reaping it at once leaves the viewer to init. The cheapest
-// start that, like the plug-in's, reports failure and leaves no zombie.
-bool StartForkThenSpawn(const ViewerArguments& arguments, const posix_spawnattr_t& attributes)
-{
-    const pid_t intermediate = fork();
-    if (intermediate < 0) {
-        return false;
-    }
-    if (intermediate == 0) {
-        pid_t viewer = 0;
-        const int error =
-            posix_spawn(&viewer, kViewerPath, nullptr, &attributes, arguments.argv(), environ);
-        _exit(error == 0 ? 0 : 1);
-    }
-    int status = 0;
-    while (waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// The file system calls of one export, done directly. False when one of them
-// did not do what the export needs.
-bool PrepareAndWriteSettings()
-{
-    if (mkdir(kProductFolder, 0777) == 0 || errno != EEXIST) {
-        return false;
-    }
-    if (mkdir(kWorkspaceFolder, 0777) == 0 || errno != EEXIST) {
-        return false;
-    }
-    const int file = open(kSettingsPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (file < 0) {
-        return false;
-    }
-    const std::size_t length = sizeof(kSettingsText) - 1;
-    const bool written = write(file, kSettingsText, length) == static_cast<ssize_t>(length);
-    return close(file) == 0 && written;
-}
-
-// The least one export needs: the file system calls and a fork-then-spawn
-// start of the viewer.
+// The same export, by hand. Everything the children need is prepared once.
 class HandWrittenExport {
 public:
     HandWrittenExport()
     {
         posix_spawnattr_init(&attributes_);
-        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes_, &none);
+        sigset_t all;
+        sigfillset(&all);
+        posix_spawnattr_setsigdefault(&attributes_, &all);
+        posix_spawnattr_setflags(&attributes_, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                   POSIX_SPAWN_SETSIGDEF);
+        posix_spawn_file_actions_init(&actions_);
+        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
     }
     HandWrittenExport(const HandWrittenExport&) = delete;
     HandWrittenExport& operator=(const HandWrittenExport&) = delete;
-    ~HandWrittenExport() { posix_spawnattr_destroy(&attributes_); }
-
-    bool Run() const
+    ~HandWrittenExport()
     {
-        return PrepareAndWriteSettings() && StartForkThenSpawn(arguments_, attributes_);
+        posix_spawn_file_actions_destroy(&actions_);
+        posix_spawnattr_destroy(&attributes_);
+    }
+
+    bool Run()
+    {
+        const bool folders = mkdir(kProductFolder, 0777) != 0 && errno == EEXIST &&
+                             mkdir(kWorkspaceFolder, 0777) != 0 && errno == EEXIST;
+        struct stat glb {};
+        const bool noEarlierGlb = stat(kGlbPath, &glb) != 0;
+        const bool settings = ReplaceSettings();
+        const bool started = StartViewer();
+        WriteConsoleLine();
+        return folders && noEarlierGlb && settings && started;
     }
 
 private:
+    // A new temporary file, written, closed and renamed over API.json.
+    bool ReplaceSettings()
+    {
+        char temporary[96];
+        std::snprintf(temporary, sizeof(temporary), "%s.%ld-%u.tmp", kSettingsPath,
+                      static_cast<long>(getpid()), ++counter_);
+        const int file = open(temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (file < 0) {
+            return false;
+        }
+        const std::size_t length = sizeof(kSettingsText) - 1;
+        const bool written = write(file, kSettingsText, length) == static_cast<ssize_t>(length);
+        const bool closed = close(file) == 0;
+        if (!written || !closed || rename(temporary, kSettingsPath) != 0) {
+            unlink(temporary);
+            return false;
+        }
+        return true;
+    }
+
+    // An intermediate child starts the viewer with posix_spawn (which returns
+    // once the viewer's exec has succeeded or failed) and exits; a failure
+    // comes back through a close-on-exec pipe.
+    bool StartViewer() const
+    {
+        int report[2];
+        if (pipe2(report, O_CLOEXEC) != 0) {
+            return false;
+        }
+        const pid_t intermediate = fork();
+        if (intermediate < 0) {
+            close(report[0]);
+            close(report[1]);
+            return false;
+        }
+        if (intermediate == 0) {
+            close(report[0]);
+            pid_t viewer = 0;
+            const int error = posix_spawn(&viewer, kViewerPath, &actions_, &attributes_,
+                                          arguments_.argv(), environ);
+            if (error != 0) {
+                static_cast<void>(write(report[1], &error, sizeof(error)));
+            }
+            _exit(0);
+        }
+        close(report[1]);
+        while (waitpid(intermediate, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        int error = 0;
+        const ssize_t got = read(report[0], &error, sizeof(error));
+        close(report[0]);
+        return got == 0;
+    }
+
+    // One write of the whole line, with SIGPIPE blocked around it and the
+    // pending signals looked at before and after, as the plug-in does.
+    static void WriteConsoleLine()
+    {
+        sigset_t pipeSignal;
+        sigemptyset(&pipeSignal);
+        sigaddset(&pipeSignal, SIGPIPE);
+        sigset_t previous;
+        pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
+        sigset_t pendingBefore;
+        sigpending(&pendingBefore);
+        static_cast<void>(write(STDOUT_FILENO, kConsoleLine, sizeof(kConsoleLine) - 1));
+        sigset_t pendingAfter;
+        sigpending(&pendingAfter);
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+
     ViewerArguments arguments_;
     posix_spawnattr_t attributes_{};
-};
-
-// One export through the plug-in's entry point.
-void PluginExport()
-{
-    DoFunction();
-    // The stand-in SDK records every look-up; without this the record would
-    // grow for as long as the benchmark runs.
-    CLOAPI::APICommand::getInstance().ClearCallRecord();
-}
-
-void BM_DoFunction(benchmark::State& state)
-{
-    const QuietStdout quiet;
-    gUtility.viewerFailed = false;
-    for (auto _ : state) {
-        PluginExport();
-    }
-    if (gUtility.viewerFailed) {
-        state.SkipWithError("the plug-in could not start the viewer");
-    }
-}
-
-void BM_HandWritten(benchmark::State& state)
-{
-    const QuietStdout quiet;
-    const HandWrittenExport handWritten;
-    bool ok = true;
-    for (auto _ : state) {
-        ok = handWritten.Run() && ok;
-    }
-    if (!ok) {
-        state.SkipWithError("a step of the hand-written export failed");
-    }
-}
-
-// The hand-written calls, but with the plug-in's own process start: tells the
-// start method's cost from that of everything else DoFunction does.
-void BM_HandWrittenWithPluginStart(benchmark::State& state)
-{
-    const QuietStdout quiet;
-    const std::string commandLine =
-        std::string(kViewerExecutable) + " -Settings=\"" + kSettingsPath + "\"";
-    bool ok = true;
-    for (auto _ : state) {
-        ok = PrepareAndWriteSettings() &&
-             orvel::platform::StartProcess(kViewerExecutable, commandLine) && ok;
-    }
-    if (!ok) {
-        state.SkipWithError("a step of the hand-written export failed");
-    }
-}
-
-// Each benchmark is repeated (scripts/bench.sh asks for 15 repetitions, run
-// in random order across the benchmarks); besides the usual statistics the
-// fastest repetition is reported, which bursts of other work on the machine
-// move least.
-double Fastest(const std::vector<double>& times)
-{
-    return times.empty() ? 0.0 : *std::min_element(times.begin(), times.end());
-}
-
-BENCHMARK(BM_DoFunction)
-    ->Name(kPluginName)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->ComputeStatistics("min", Fastest);
-BENCHMARK(BM_HandWritten)
-    ->Name(kMinimalName)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->ComputeStatistics("min", Fastest);
-BENCHMARK(BM_HandWrittenWithPluginStart)
-    ->Name(kPluginStartName)
-    ->UseRealTime()
-    ->Unit(benchmark::kMicrosecond)
-    ->ComputeStatistics("min", Fastest);
-
-// The console report, plus each benchmark's typical time for the summary:
-// the median of its repetitions ("min": the fastest repetition) when it was
-// repeated, else its one measurement.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
-
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs) {
-            if (run.error_occurred) {
-                continue;
-            }
-            const std::string& name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate) {
-                aggregates_[name + ":" + run.aggregate_name] = run.GetAdjustedRealTime();
-            } else {
-                single_[name] = run.GetAdjustedRealTime();
-            }
-        }
-    }
-
-    // `statistic` is "median" or "min"; zero when the benchmark did not run.
-    double Typical(const std::string& name, const std::string& statistic) const
-    {
-        if (const auto found = aggregates_.find(name + ":" + statistic);
-            found != aggregates_.end()) {
-            return found->second;
-        }
-        const auto found = single_.find(name);
-        return found == single_.end() ? 0.0 : found->second;
-    }
-
-private:
-    std::map<std::string, double> aggregates_;
-    std::map<std::string, double> single_;
+    posix_spawn_file_actions_t actions_{};
+    unsigned counter_ = 0;
 };
 
 // True when process `pid` exists and is not a zombie.
 bool IsRunning(long pid)
 {
-    std::FILE* stat = std::fopen(("/proc/" + std::to_string(pid) + "/stat").c_str(), "r");
-    if (stat == nullptr) {
-        return false;
-    }
-    char state = '?';
-    const int matched = std::fscanf(stat, "%*d (%*[^)]) %c", &state);
-    std::fclose(stat);
-    return matched == 1 && state != 'Z' && state != 'X';
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z' &&
+           line[close + 2] != 'X';
 }
 
 // One export with a viewer that stays for `seconds`: DoFunction must return
@@ -336,46 +317,49 @@ bool ShowThatDoFunctionDoesNotWait(int seconds)
     const bool running = IsRunning(pid) && !std::filesystem::exists("C:/bench-viewer.done");
     std::printf("DoFunction returned after %.2f ms; the viewer (pid %ld, staying %d s) was %s\n",
                 tookMs, pid, seconds, running ? "still running" : "NOT running");
-    const bool finished = testing_host::WaitForFile("C:/bench-viewer.done", seconds + 3.0);
+    ReapChildren();
     const double endedS =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::printf("the viewer finished on its own %.1f s after the export began\n", endedS);
+    const bool finished = std::filesystem::exists("C:/bench-viewer.done");
+    std::printf("the viewer %s %.1f s after the export began\n",
+                finished ? "finished on its own" : "ended WITHOUT finishing", endedS);
+    CLOAPI::APICommand::getInstance().ClearCallRecord();
     return running && finished && tookMs < 1000.0 * seconds / 2;
 }
 
-// Takes --host_memory_mb=N out of the arguments; 0 when it is not there.
-std::size_t TakeHostMemoryOption(int& argc, char** argv)
+// Variables that a host's environment may hold besides its own.
+void AddEnvironmentVariables(std::size_t count)
 {
-    constexpr char kOption[] = "--host_memory_mb=";
-    std::size_t megabytes = 0;
-    int kept = 0;
-    for (int i = 0; i < argc; ++i) {
-        if (std::strncmp(argv[i], kOption, sizeof(kOption) - 1) == 0) {
-            megabytes = std::stoul(argv[i] + sizeof(kOption) - 1);
-        } else {
-            argv[kept++] = argv[i];
-        }
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::string name = "ORVEL_BENCH_FILLER_" + std::to_string(i);
+        setenv(name.c_str(), "a value of about the length a host's variables have", 1);
     }
-    argc = kept;
-    return megabytes;
 }
 
 } // namespace
 
-// --host_memory_mb=N first fills N MiB of this process's memory, as a host
-// that holds an open project would have: starting a process by fork then
-// costs what it costs in such a host.
 int main(int argc, char** argv)
 {
-    const std::size_t hostMemoryMb = TakeHostMemoryOption(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+    orvel_bench::Options options;
+    if (!orvel_bench::ParseOptions(argc, argv, options)) {
         return 2;
     }
-    const std::vector<char> hostMemory(hostMemoryMb << 20, '\1');
-    if (hostMemoryMb > 0) {
-        std::printf("host memory: %zu MiB in use\n", hostMemory.size() >> 20);
+    // Every viewer, once its intermediate child has gone, becomes this
+    // process's child, so that the benchmark can wait for it.
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+        std::perror("prctl(PR_SET_CHILD_SUBREAPER)");
+        return 1;
     }
+    // Filled, as the memory of a host holding an open project: a fork then
+    // costs what it costs in such a host.
+    const std::vector<char> hostMemory(options.hostMemoryMb << 20, '\1');
+    AddEnvironmentVariables(options.environmentSize);
+    double load[3] = {};
+    getloadavg(load, 3);
+    std::printf("host memory %zu MiB, %zu extra environment variables; load average %.2f %.2f "
+                "%.2f\n",
+                hostMemory.size() >> 20, options.environmentSize, load[0], load[1], load[2]);
+
     // A fresh temporary working folder with its "C:" drive and the viewer.
     const testing_host::TestDrive drive;
     drive.InstallViewer();
@@ -385,35 +369,32 @@ int main(int argc, char** argv)
     command.SetExportAPI(&exporter);
 
     const bool doesNotWait = ShowThatDoFunctionDoesNotWait(3);
-    std::printf("\n");
 
-    // Coloured only on a terminal, like Google Benchmark's own report.
-    RatioReporter reporter(isatty(STDOUT_FILENO) != 0 ? benchmark::ConsoleReporter::OO_Defaults
-                                                      : benchmark::ConsoleReporter::OO_Tabular);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-
-    std::printf("\n");
-    for (const char* statistic : {"median", "min"}) {
-        const double plugin = reporter.Typical(kPluginName, statistic);
-        const double minimal = reporter.Typical(kMinimalName, statistic);
-        const double pluginStart = reporter.Typical(kPluginStartName, statistic);
-        if (plugin > 0 && minimal > 0) {
-            std::printf("ratio DoFunction / hand-written (%s): %.3f%s\n", statistic,
-                        plugin / minimal,
-                        std::string(statistic) == "median" ? " (target: at most 1.1)" : "");
-        }
-        if (plugin > 0 && pluginStart > 0) {
-            std::printf("ratio DoFunction / hand-written with the plug-in's process start (%s): "
-                        "%.3f\n",
-                        statistic, plugin / pluginStart);
-        }
+    HandWrittenExport handWritten;
+    orvel_bench::PairedResults results;
+    {
+        const QuietStdout quiet;
+        results = orvel_bench::RunPairs(
+            options,
+            [&command] {
+                gUtility.viewerFailed = false;
+                orvel_bench::Sample sample = TimeArm([] {
+                    DoFunction();
+                    return !gUtility.viewerFailed;
+                });
+                // The stand-in SDK records every look-up; cleared untimed.
+                command.ClearCallRecord();
+                return sample;
+            },
+            [&handWritten] { return TimeArm([&handWritten] { return handWritten.Run(); }); });
     }
-    // Every start reaped its intermediate child and left the viewer to init.
     const bool noChildren = waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD;
     std::printf("children left behind (zombies included): %s\n", noChildren ? "none" : "SOME");
+    getloadavg(load, 3);
+    std::printf("load average after: %.2f %.2f %.2f\n", load[0], load[1], load[2]);
 
     command.SetUtilityAPI(nullptr);
     command.SetExportAPI(nullptr);
-    return doesNotWait && noChildren ? 0 : 1;
+    const bool allRan = orvel_bench::Report("native", options, results);
+    return doesNotWait && noChildren && allRan ? 0 : 1;
 }
