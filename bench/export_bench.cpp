@@ -1,8 +1,8 @@
 // What one export costs the plug-in, beside the same work written by hand with
 // the bare system calls: two directory creations that find the folders
-// present, a look for an earlier GLB (none is there: the export service here
-// writes nothing), the settings file written to a new temporary file and
-// renamed over API.json, a start of the viewer that leaves no zombie and
+// present, a look for a GLB before and after the export (none is there: the
+// export service here writes nothing), the settings file written to a new
+// temporary file and renamed over API.json, a start of the viewer that leaves no zombie and
 // passes on no descriptor, and the console line written with SIGPIPE held
 // back. Both arms run in the same process, against the same "C:" drive and the
 // same viewer, which exits at once; the ratio of their times is the plug-in's
@@ -198,18 +198,26 @@ public:
     {
         const bool folders = mkdir(kProductFolder, 0777) != 0 && errno == EEXIST &&
                              mkdir(kWorkspaceFolder, 0777) != 0 && errno == EEXIST;
+        // Whether a GLB is there before the export, and whether the host
+        // wrote one after it.
         struct stat glb {};
         const bool noEarlierGlb = stat(kGlbPath, &glb) != 0;
+        const bool noGlbWritten = stat(kGlbPath, &glb) != 0;
         const bool settings = ReplaceSettings();
         const bool started = StartViewer();
         WriteConsoleLine();
-        return folders && noEarlierGlb && settings && started;
+        return folders && noEarlierGlb && noGlbWritten && settings && started;
     }
 
 private:
-    // A new temporary file, written, closed and renamed over API.json.
+    // A new temporary file, written, closed and renamed over API.json; a
+    // read-only API.json is refused first, as Windows refuses to replace one.
     bool ReplaceSettings()
     {
+        if (faccessat(AT_FDCWD, kSettingsPath, W_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0 &&
+            errno == EACCES) {
+            return false;
+        }
         char temporary[96];
         std::snprintf(temporary, sizeof(temporary), "%s.%ld-%u.tmp", kSettingsPath,
                       static_cast<long>(getpid()), ++counter_);

@@ -1,7 +1,7 @@
 // What one export costs ORVELPlugin.dll on Windows (run here under Wine),
 // beside the same Win32 work written by hand: CreateDirectoryW on the two
-// folders, which exist; a look for an earlier GLB (none is there: the export
-// service here writes nothing); the settings file written to a new temporary
+// folders, which exist; a look for a GLB before and after the export (none is
+// there: the export service here writes nothing); the settings file written to a new temporary
 // file and moved over API.json; CreateProcessW of the viewer with the same
 // command line and its two handles closed; the console line written to
 // standard output. The DLL is loaded and its DoFunction found as the host
@@ -193,11 +193,14 @@ public:
                              GetLastError() == ERROR_ALREADY_EXISTS &&
                              CreateDirectoryW(kWorkspaceFolder, nullptr) == FALSE &&
                              GetLastError() == ERROR_ALREADY_EXISTS;
+        // Whether a GLB is there before the export, and whether the host
+        // wrote one after it.
         const bool noEarlierGlb = GetFileAttributesW(kGlbPath) == INVALID_FILE_ATTRIBUTES;
+        const bool noGlbWritten = GetFileAttributesW(kGlbPath) == INVALID_FILE_ATTRIBUTES;
         const bool settings = ReplaceSettings();
         const bool started = StartViewer();
         WriteConsoleLine();
-        return folders && noEarlierGlb && settings && started;
+        return folders && noEarlierGlb && noGlbWritten && settings && started;
     }
 
 private:
@@ -282,7 +285,7 @@ private:
 int main(int argc, char** argv)
 {
     orvel_bench::Options options;
-    options.pairs = 300;
+    options.pairs = 500;
     options.warmup = 20;
     if (!orvel_bench::ParseOptions(argc, argv, options)) {
         return 2;
