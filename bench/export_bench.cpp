@@ -36,6 +36,7 @@
 #include <vector>
 
 #include "CLOAPIInterface.h"
+#include "bench/null_services.h"
 #include "bench/paired_timing.h"
 #include "plugin/entry_points.h"
 #include "support/test_drive.h"
@@ -53,28 +54,8 @@ constexpr char kSettingsText[] =
     "{\n    \"modelFile\": \"C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb\"\n}";
 constexpr char kConsoleLine[] = "Destroying OrvelImportInterface\n";
 
-// Message service that keeps nothing but whether the viewer failed to start.
-class SilentUtility : public CLOAPI::UtilityAPIInterface {
-public:
-    void ShowMessage(std::string message) override
-    {
-        if (message.rfind("Failed to open ORVEL.", 0) == 0) {
-            viewerFailed = true;
-        }
-    }
-    bool viewerFailed = false;
-};
-
-// Export service that writes nothing: the host's own export is not the
-// plug-in's cost.
-class NullExporter : public CLOAPI::ExportAPIInterface {
-public:
-    std::vector<std::string> ExportProjectAsGlb(const std::string& /*path*/,
-                                                Marvelous::ImportExportOption& /*option*/) override
-    {
-        return {};
-    }
-};
+using orvel_bench::NullExporter;
+using orvel_bench::SilentUtility;
 
 SilentUtility gUtility;
 

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "CLOAPIInterface.h"
+#include "bench/null_services.h"
 #include "bench/paired_timing.h"
 #include "support/test_drive.h"
 
@@ -41,28 +42,8 @@ constexpr char kSettingsText[] =
 // The console line as the C runtime's text mode puts it out.
 constexpr char kConsoleLine[] = "Destroying OrvelImportInterface\r\n";
 
-// Message service that keeps nothing but whether the viewer failed to start.
-class SilentUtility : public CLOAPI::UtilityAPIInterface {
-public:
-    void ShowMessage(std::string message) override
-    {
-        if (message.rfind("Failed to open ORVEL.", 0) == 0) {
-            viewerFailed = true;
-        }
-    }
-    bool viewerFailed = false;
-};
-
-// Export service that writes nothing: the host's own export is not the
-// plug-in's cost.
-class NullExporter : public CLOAPI::ExportAPIInterface {
-public:
-    std::vector<std::string> ExportProjectAsGlb(const std::string& /*path*/,
-                                                Marvelous::ImportExportOption& /*option*/) override
-    {
-        return {};
-    }
-};
+using orvel_bench::NullExporter;
+using orvel_bench::SilentUtility;
 
 // The C runtime's standard output (and with it the process's standard output
 // handle) goes to a file while exports run, and comes back for the report. A
