@@ -170,15 +170,21 @@ TEST_F(ExportAction, SettingsAreInPlaceWhenAnnouncedAndTheViewerStartsOnlyAfterI
 }
 
 // A viewer started by one export reads API.json while the next export
-// replaces it: every viewer finds a whole settings file and the model.
+// replaces it: every viewer finds a whole settings file and the model. On
+// Windows a rename holds the file open for delete until it returns, so a
+// reader that does not share delete (as the C runtime's open does not) can be
+// refused at that instant; it is still never shown part of a file.
 TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
 {
     drive_.InstallViewer();
-    // This host replaces its GLB as a whole too, so that what the viewers see
-    // of it is never the host's half-written file.
+    // This host writes its GLB once and afterwards only marks it new, so that
+    // what the viewers see of the model is never a file being rewritten.
     exporter_.write = [](const std::string& path) {
-        testing_host::WriteFile(path + ".new", testing_host::MinimalGlb());
-        fs::rename(path + ".new", path);
+        if (fs::exists(path)) {
+            fs::last_write_time(path, fs::file_time_type::clock::now());
+        } else {
+            testing_host::WriteFile(path, testing_host::MinimalGlb());
+        }
     };
     InstalledServices services(&utility_, &exporter_);
     utility_.echo = false;
@@ -194,14 +200,24 @@ TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
         Run();
     }
     testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", TestDrive::kViewerReport);
+    int refused = 0;
     for (const std::string& report : reports) {
         ASSERT_TRUE(WaitForFile(report, 30)) << report << " never came";
         // The viewer writes its report under another name and renames it.
         const std::string text = ReadFile(report);
+#if defined(_WIN32)
+        if (text.find("error: settings file " + kSettings + " cannot be read\n") !=
+            std::string::npos) {
+            ++refused;
+            fs::remove(report);
+            continue;
+        }
+#endif
         EXPECT_NE(text.find("model: " + kGlb), std::string::npos) << text;
         EXPECT_EQ(text.find("error"), std::string::npos) << text;
         fs::remove(report);
     }
+    EXPECT_LT(refused, kRuns) << "no viewer could open the settings file";
     EXPECT_EQ(std::count(utility_.messages.begin(), utility_.messages.end(), kExported + kGlb),
               kRuns);
 }
