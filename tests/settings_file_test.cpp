@@ -178,19 +178,28 @@ TEST_F(SettingsFile, FolderInThePlaceOfTheFileIsReportedAndLeftAlone)
 TEST_F(SettingsFile, ReplaceWaitsBrieflyForAReaderToLetGo)
 {
     const std::string previous = Written("C:/old.glb");
-    const auto holdOpenFor = [](std::chrono::milliseconds time) {
+    std::atomic<bool> isOpen{false};
+    // Holds API.json open for the given time, counted from when it is open.
+    const auto holdOpenFor = [&isOpen](std::chrono::milliseconds time) {
         std::ifstream held(kSettings, std::ios::binary);
         EXPECT_TRUE(held.is_open());
+        isOpen = true;
         std::this_thread::sleep_for(time);
     };
+    const auto waitUntilOpen = [&isOpen] {
+        while (!isOpen) {
+            std::this_thread::yield();
+        }
+        isOpen = false;
+    };
     std::thread briefly(holdOpenFor, std::chrono::milliseconds(40));
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntilOpen();
     EXPECT_EQ(Written("C:/new.glb"), SettingsWithJsonValue("\"C:/new.glb\""));
     briefly.join();
 
     const std::string now = ReadFile(kSettings);
     std::thread long_(holdOpenFor, std::chrono::milliseconds(1500));
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    waitUntilOpen();
     const orvel::OrvelImportInterface settings("C:/refused.glb");
     EXPECT_TRUE(settings.WriteSettingsFile(kSettings));
     long_.join();
