@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -202,9 +203,10 @@ TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
     testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", TestDrive::kViewerReport);
     int refused = 0;
     for (const std::string& report : reports) {
-        ASSERT_TRUE(WaitForFile(report, 30)) << report << " never came";
         // The viewer writes its report under another name and renames it.
-        const std::string text = ReadFile(report);
+        const std::optional<std::string> read = testing_host::WaitToRead(report, 30);
+        ASSERT_TRUE(read) << report << " never came";
+        const std::string& text = *read;
 #if defined(_WIN32)
         if (text.find("error: settings file " + kSettings + " cannot be read\n") !=
             std::string::npos) {

@@ -143,14 +143,19 @@ std::optional<std::string> WaitForFile(const std::filesystem::path& path,
                                        std::chrono::milliseconds timeout)
 {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
-    std::error_code failure;
-    while (!std::filesystem::exists(path, failure)) {
+    for (;;) {
+        // On Windows a file just renamed into place can refuse to open for a
+        // moment, so a refused open is waited out like a missing file.
+        std::ifstream file(path, std::ios::binary);
+        if (file.is_open()) {
+            return std::string(std::istreambuf_iterator<char>(file),
+                               std::istreambuf_iterator<char>());
+        }
         if (std::chrono::steady_clock::now() >= deadline) {
             return std::nullopt;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-    return ReadWholeFile(path);
 }
 
 } // namespace standin

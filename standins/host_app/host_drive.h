@@ -36,7 +36,8 @@ std::string RemoveViewer();
 // content of its API.json, each line starting with `prefix`.
 void PrintWorkspace(std::ostream& out, const std::string& prefix);
 
-// Waits until `path` exists, at most `timeout`, and returns its content.
+// Waits until `path` exists and opens, at most `timeout`, and returns its
+// content.
 std::optional<std::string> WaitForFile(const std::filesystem::path& path,
                                        std::chrono::milliseconds timeout);
 

@@ -176,4 +176,20 @@ bool WaitForFile(const std::filesystem::path& path, double seconds)
     return true;
 }
 
+std::optional<std::string> WaitToRead(const std::filesystem::path& path, double seconds)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    for (;;) {
+        std::ifstream file(path, std::ios::binary);
+        if (file.is_open()) {
+            return std::string(std::istreambuf_iterator<char>(file),
+                               std::istreambuf_iterator<char>());
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 } // namespace testing_host

@@ -17,6 +17,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace testing_host {
@@ -66,5 +67,10 @@ std::string GetEnvironment(const std::string& name);
 
 // Waits up to `seconds` for a file to exist; true when it does.
 bool WaitForFile(const std::filesystem::path& path, double seconds);
+
+// Waits up to `seconds` for a file to exist and open, and returns its bytes;
+// nothing when it never did. On Windows a file that another program has just
+// renamed into place can refuse to open for a moment.
+std::optional<std::string> WaitToRead(const std::filesystem::path& path, double seconds);
 
 } // namespace testing_host

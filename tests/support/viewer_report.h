@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "support/test_drive.h"
@@ -13,8 +14,9 @@ namespace testing_host {
 // report that never comes fails the test.
 inline std::string ViewerReport()
 {
-    EXPECT_TRUE(WaitForFile(TestDrive::kViewerReport, 20)) << "the viewer never reported";
-    return ReadFile(TestDrive::kViewerReport);
+    const std::optional<std::string> report = WaitToRead(TestDrive::kViewerReport, 20);
+    EXPECT_TRUE(report) << "the viewer never reported";
+    return report.value_or(std::string());
 }
 
 } // namespace testing_host
