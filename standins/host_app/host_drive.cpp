@@ -23,9 +23,13 @@ constexpr char kViewerBuildName[] = "ORVEL.exe";
 constexpr char kViewerBuildName[] = "ORVEL";
 #endif
 
-std::string ReadWholeFile(const std::filesystem::path& path)
+// The whole file, or nothing when it does not open.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        return std::nullopt;
+    }
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
@@ -128,7 +132,7 @@ void PrintWorkspace(std::ostream& out, const std::string& prefix)
     const std::filesystem::path settings = std::filesystem::path(kWorkspaceFolder) / "API.json";
     if (std::filesystem::is_regular_file(settings, failure)) {
         out << prefix << settings.generic_string() << " holds:" << std::endl;
-        std::istringstream lines(ReadWholeFile(settings));
+        std::istringstream lines(ReadWholeFile(settings).value_or(std::string()));
         std::string line;
         while (std::getline(lines, line)) {
             if (!line.empty() && line.back() == '\r') {
@@ -146,10 +150,8 @@ std::optional<std::string> WaitForFile(const std::filesystem::path& path,
     for (;;) {
         // On Windows a file just renamed into place can refuse to open for a
         // moment, so a refused open is waited out like a missing file.
-        std::ifstream file(path, std::ios::binary);
-        if (file.is_open()) {
-            return std::string(std::istreambuf_iterator<char>(file),
-                               std::istreambuf_iterator<char>());
+        if (std::optional<std::string> text = ReadWholeFile(path)) {
+            return text;
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             return std::nullopt;

@@ -107,10 +107,23 @@ void TestDrive::InstallViewer() const
                                std::filesystem::copy_options::overwrite_existing);
 }
 
-std::string ReadFile(const std::filesystem::path& path)
+namespace {
+
+// The whole file, or nothing when it does not open.
+std::optional<std::string> ReadIfOpens(const std::filesystem::path& path)
 {
     std::ifstream file(path, std::ios::binary);
+    if (!file.is_open()) {
+        return std::nullopt;
+    }
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+std::string ReadFile(const std::filesystem::path& path)
+{
+    return ReadIfOpens(path).value_or(std::string());
 }
 
 void WriteFile(const std::filesystem::path& path, const std::string& bytes)
@@ -180,10 +193,8 @@ std::optional<std::string> WaitToRead(const std::filesystem::path& path, double 
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     for (;;) {
-        std::ifstream file(path, std::ios::binary);
-        if (file.is_open()) {
-            return std::string(std::istreambuf_iterator<char>(file),
-                               std::istreambuf_iterator<char>());
+        if (std::optional<std::string> bytes = ReadIfOpens(path)) {
+            return bytes;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             return std::nullopt;
