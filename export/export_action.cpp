@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "export/glb_export.h"
 #include "export/settings_file.h"
@@ -18,6 +19,7 @@ constexpr char kGlbBaseName[] = "Prepped_For_ORVEL";
 constexpr char kSettingsFileName[] = "API.json";
 constexpr char kExportedMessage[] = "Exported project to ";
 constexpr char kMayShowEarlier[] = ". ORVEL may show an earlier export.";
+constexpr char kMayNotOpen[] = ". ORVEL may not be able to open it.";
 
 // The system's reason, without the full stop or line end some systems add.
 std::string Reason(const std::error_code& code)
@@ -55,16 +57,20 @@ void RunSteps()
     // Lives to the end of the action; its destruction writes the console line.
     const OrvelImportInterface settings(glb.path);
     const std::error_code settingsError = settings.WriteSettingsFile(settingsPath);
-    // "Exported" only when both files are this run's; otherwise the user
-    // learns which is not, since the viewer may then show an earlier export.
-    if (glb.hostWroteNothing) {
+    // "Exported" only when both files are this run's and whole; otherwise the
+    // user learns which is not, since the viewer may then show an earlier
+    // export or fail to open this one.
+    if (glb.written == GlbWrite::Nothing) {
         host::ShowMessage("The host did not write " + glb.path + kMayShowEarlier);
+    } else if (glb.written == GlbWrite::Incomplete) {
+        host::ShowMessage("The host wrote an incomplete " + glb.path + kMayNotOpen);
     }
     if (settingsError) {
         host::ShowMessage("Could not write " + settingsPath + " (" + Reason(settingsError) + ")" +
                           kMayShowEarlier);
     }
-    if (!glb.hostWroteNothing && !settingsError) {
+    const bool glbUsable = glb.written == GlbWrite::Complete || glb.written == GlbWrite::NotAsked;
+    if (glbUsable && !settingsError) {
         host::ShowMessage(kExportedMessage + glb.path);
     }
     LaunchViewer(settingsPath, *folder);

@@ -1,12 +1,12 @@
 #include "glb_export.h"
 
-#include <chrono>
-#include <ctime>
-#include <filesystem>
-#include <system_error>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
 
 #include "CLOAPIInterface.h"
 #include "host/host_services.h"
+#include "platform/file_probe.h"
 
 // The host reads the record by its own layout. A debug build of the Microsoft
 // runtime has a larger std::string and cannot match it: build in Release.
@@ -69,122 +69,52 @@ Marvelous::ImportExportOption MakeExportOption()
     return option;
 }
 
-namespace fs = std::filesystem;
+// A binary glTF begins with a 12-byte header (magic "glTF", version, total
+// length) and the header of its first chunk (length, type), each a
+// little-endian 32-bit number; the first chunk is the JSON one.
+constexpr std::size_t kGlbHeadSize = 20;
+constexpr std::uint32_t kGlbVersion = 2;
+constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
 
-// 1 January 2000, 00:00 UTC, as the file system's clock counts: no export
-// writes a file with this time. Whole minutes, so every file system can hold
-// it exactly (FAT counts in 2-second steps) and it never depends on when the
-// conversion ran.
-fs::file_time_type MarkTime()
+std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
 {
-    using namespace std::chrono;
-    constexpr std::time_t kMark = 946684800;
-    const auto sinceMark = system_clock::now() - system_clock::from_time_t(kMark);
-    const auto mark = fs::file_time_type::clock::now().time_since_epoch() -
-                      duration_cast<fs::file_time_type::duration>(sinceMark);
-    return fs::file_time_type(duration_cast<fs::file_time_type::duration>(round<minutes>(mark)));
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i > 0; --i) {
+        value = (value << 8U) | static_cast<unsigned char>(bytes[offset + i - 1]);
+    }
+    return value;
 }
 
-// Tells whether the host wrote the file at a path, by its last-write time and
-// without reading it: a file already there is marked with a time long past
-// before the export; afterwards the host wrote it if a file is there and no
-// longer has that time. Clocks too coarse to tell two quick exports apart do
-// not matter, since every export starts from the mark. A file the host left
-// alone gets its own time back.
-class WriteCheck {
-public:
-    explicit WriteCheck(const std::string& path) : path_(path)
-    {
-        std::error_code error;
-        const fs::file_status status = fs::status(path_, error);
-        if (status.type() == fs::file_type::not_found) {
-            checkable_ = true;
-            return;
-        }
-        if (error || status.type() != fs::file_type::regular) {
-            // A folder in the way is no export the host could have written;
-            // anything unreadable cannot be judged.
-            checkable_ = !error;
-            return;
-        }
-        const fs::file_time_type previous = fs::last_write_time(path_, error);
-        if (error) {
-            return;
-        }
-        fs::last_write_time(path_, MarkTime(), error);
-        if (error) {
-            return;
-        }
-        // As the file system stored it, which may round the time given.
-        const fs::file_time_type marked = fs::last_write_time(path_, error);
-        if (error) {
-            Restore(previous);
-            return;
-        }
-        previous_ = previous;
-        marked_ = marked;
-        watching_ = true;
-        checkable_ = true;
+// Whether the file at `path` is whole as far as its header tells: a write cut
+// short (a full disk, a size limit) leaves a file shorter than its header says.
+bool IsCompleteGlb(const std::string& path)
+{
+    char bytes[kGlbHeadSize];
+    platform::FileHead head;
+    if (!platform::ReadHead(path, bytes, kGlbHeadSize, head) || head.length < kGlbHeadSize) {
+        return false;
     }
-    WriteCheck(const WriteCheck&) = delete;
-    WriteCheck& operator=(const WriteCheck&) = delete;
+    const std::uint64_t jsonEnd = kGlbHeadSize + std::uint64_t{LittleEndianAt(bytes, 12)};
+    return std::memcmp(bytes, "glTF", 4) == 0 && LittleEndianAt(bytes, 4) == kGlbVersion &&
+           LittleEndianAt(bytes, 8) == head.size && LittleEndianAt(bytes, 16) == kJsonChunk &&
+           jsonEnd <= head.size;
+}
 
-    // An export that ended by an error leaves the file's time as it found it.
-    ~WriteCheck()
-    {
-        if (watching_ && StillMarked()) {
-            Restore(previous_);
-        }
+// What the host did at `path`, from the file's state before and after the
+// export: a regular file that is not the same file in the same state was
+// written in this run, and is then checked for being whole.
+GlbWrite Judge(const std::string& path, const platform::FileState& before)
+{
+    using Kind = platform::FileState::Kind;
+    const platform::FileState after = platform::StateOf(path);
+    if (after.kind == Kind::Missing || after.kind == Kind::Other ||
+        (after.kind == Kind::Regular && after == before)) {
+        return GlbWrite::Nothing;
     }
-
-    // True only when the host certainly wrote nothing at the path.
-    bool NothingWritten()
-    {
-        if (!checkable_) {
-            return false;
-        }
-        std::error_code error;
-        const fs::file_status status = fs::status(path_, error);
-        if (status.type() == fs::file_type::not_found) {
-            return true;
-        }
-        if (error) {
-            return false;
-        }
-        if (status.type() != fs::file_type::regular) {
-            return true; // still the folder (or other non-file) that was in the way
-        }
-        if (!watching_) {
-            return false; // a file where there was none
-        }
-        watching_ = false;
-        if (!StillMarked()) {
-            return false;
-        }
-        Restore(previous_);
-        return true;
-    }
-
-private:
-    bool StillMarked() const
-    {
-        std::error_code error;
-        const fs::file_time_type now = fs::last_write_time(path_, error);
-        return !error && now == marked_;
-    }
-
-    void Restore(fs::file_time_type time) const
-    {
-        std::error_code ignored;
-        fs::last_write_time(path_, time, ignored);
-    }
-
-    fs::path path_;
-    fs::file_time_type previous_{};
-    fs::file_time_type marked_{};
-    bool watching_ = false;  // the file carries the mark
-    bool checkable_ = false; // the outcome can be told at all
-};
+    // Unknown: the file may be there but cannot be looked at, let alone read.
+    return after.kind == Kind::Regular && IsCompleteGlb(path) ? GlbWrite::Complete
+                                                              : GlbWrite::Incomplete;
+}
 
 } // namespace
 
@@ -205,11 +135,11 @@ ExportedGlb ExportSceneToGlb(std::string folder, std::string baseName)
         return {};
     }
     ExportedGlb exported{folder + baseName + kGlbExtension};
-    WriteCheck check(exported.path);
+    const platform::FileState before = platform::StateOf(exported.path);
     // The host's list of written files is released unread: the file itself
     // tells whether it was written.
     static_cast<void>(exporter->ExportProjectAsGlb(exported.path, option));
-    exported.hostWroteNothing = check.NothingWritten();
+    exported.written = Judge(exported.path, before);
     return exported;
 }
 

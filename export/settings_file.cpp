@@ -1,6 +1,8 @@
 #include "settings_file.h"
 
+#include <cstdio>
 #include <iostream>
+#include <streambuf>
 #include <utility>
 
 #include <nlohmann/json.hpp>
@@ -13,31 +15,32 @@ namespace {
 
 constexpr char kConsoleLine[] = "Destroying OrvelImportInterface\n";
 
-// std::cout belongs to the host as much as to the plug-in. The line goes out
-// in one write and is flushed; a failure is dropped and the host finds the
-// stream's state and exception mask as they were, and no SIGPIPE.
+// std::cout belongs to the host as much as to the plug-in, and another thread
+// of the host may be writing to it: the line goes straight to its stream
+// buffer in one write and is synced, so the stream's state flags and
+// exception mask are never touched. A failure is dropped; the host finds no
+// error flag on the C stream that the line set, and no SIGPIPE.
 void WriteConsoleLine() noexcept
 {
-    std::ostream& out = std::cout;
-    const std::ios_base::iostate exceptions = out.exceptions();
-    const std::ios_base::iostate state = out.rdstate();
-    platform::PipeSignalGuard pipeSignal;
-    try {
-        out.exceptions(std::ios_base::goodbit);
-        out.write(kConsoleLine, sizeof(kConsoleLine) - 1);
-        out.flush();
-        if (state == std::ios_base::goodbit && out.bad()) {
+    // A stream the host has already failed is not written past its failure.
+    std::streambuf* const buffer = std::cout.good() ? std::cout.rdbuf() : nullptr;
+    if (buffer == nullptr) {
+        return;
+    }
+    const bool streamErrorBefore = std::ferror(stdout) != 0;
+    {
+        platform::PipeSignalGuard pipeSignal;
+        try {
+            constexpr std::streamsize kLength = sizeof(kConsoleLine) - 1;
+            if (buffer->sputn(kConsoleLine, kLength) != kLength || buffer->pubsync() != 0) {
+                pipeSignal.WriteFailed();
+            }
+        } catch (...) {
             pipeSignal.WriteFailed();
         }
-    } catch (...) {
-        pipeSignal.WriteFailed();
     }
-    try {
-        out.clear(state);
-        out.exceptions(exceptions);
-    } catch (...) {
-        // The host's mask covers a state the stream already had: the stream
-        // has both again, as the host left them.
+    if (!streamErrorBefore && std::ferror(stdout) != 0) {
+        std::clearerr(stdout);
     }
 }
 

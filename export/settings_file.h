@@ -13,9 +13,9 @@ struct OrvelImportInterface {
     explicit OrvelImportInterface(std::string modelFile);
     OrvelImportInterface(const OrvelImportInterface&) = delete;
     OrvelImportInterface& operator=(const OrvelImportInterface&) = delete;
-    // Writes the console line through the host's std::cout, leaving the
-    // stream's state and exception mask as they were and raising no signal;
-    // a line that cannot be written is dropped.
+    // Writes the console line to the stream buffer behind the host's
+    // std::cout, never touching the stream's state or exception mask, and
+    // raising no signal; a line that cannot be written is dropped.
     ~OrvelImportInterface();
 
     // Writes the settings as a JSON document {"modelFile": <path>} at `path`,

@@ -1,11 +1,17 @@
 #include "file_replace.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
+#include <ctime>
+#include <memory>
+#include <string_view>
+
+#include "temporary_name.h"
 
 namespace orvel::platform {
 namespace {
@@ -64,10 +70,41 @@ std::error_code RefuseReadOnly(const std::string& path)
     return {};
 }
 
+// How old a temporary must be before it counts as left behind: no write of a
+// few bytes takes that long, so no other export can still be busy with it.
+constexpr std::time_t kStaleSeconds = 10 * 60;
+
+// Removes the temporaries beside `path` that a process which ended between
+// creating one and the rename left behind. Only plain files of exactly that
+// name pattern and age: a link or a folder of that name was not made here.
+void RemoveStaleTemporaries(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    const std::string_view target = slash == std::string::npos
+                                        ? std::string_view(path)
+                                        : std::string_view(path).substr(slash + 1);
+    const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), &closedir);
+    if (!listing) {
+        return;
+    }
+    const int fd = dirfd(listing.get());
+    const std::time_t staleBefore = std::time(nullptr) - kStaleSeconds;
+    while (const dirent* entry = readdir(listing.get())) {
+        struct stat info {};
+        if (IsTemporaryOf(std::string_view(entry->d_name), target) &&
+            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            info.st_mtime < staleBefore) {
+            unlinkat(fd, entry->d_name, 0);
+        }
+    }
+}
+
 } // namespace
 
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
+    RemoveStaleTemporaries(path);
     std::error_code error = RefuseReadOnly(path);
     if (error) {
         return error;

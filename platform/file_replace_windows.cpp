@@ -4,6 +4,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
+#include <string_view>
+
+#include "temporary_name.h"
+
+#include "wide_path_windows.h"
 
 namespace orvel::platform {
 namespace {
@@ -16,27 +22,6 @@ constexpr DWORD kReplacePauseMs = 20;
 std::error_code Error(DWORD code) { return {static_cast<int>(code), std::system_category()}; }
 
 std::error_code LastError() { return Error(GetLastError()); }
-
-// Narrow text as the runtime's file functions take it: in the ANSI code page.
-std::error_code Widen(const std::string& text, std::wstring& wide)
-{
-    if (text.empty()) {
-        wide.clear();
-        return {};
-    }
-    const int size = static_cast<int>(text.size());
-    const int length =
-        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
-    if (length <= 0) {
-        return LastError();
-    }
-    wide.assign(static_cast<std::size_t>(length), L'\0');
-    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text.data(), size, wide.data(), length) !=
-        length) {
-        return LastError();
-    }
-    return {};
-}
 
 // The text as a text-mode stream stores it: every line end as CR LF.
 std::string WithCrLf(const std::string& text)
@@ -120,15 +105,58 @@ std::error_code Replace(const std::wstring& temporary, const std::wstring& path)
     }
 }
 
+// How old a temporary must be before it counts as left behind, in the 100 ns
+// steps of file times: no write of a few bytes takes that long, so no other
+// export can still be busy with it.
+constexpr std::uint64_t kStaleTicks = 10ULL * 60 * 10000000;
+
+std::uint64_t Ticks(const FILETIME& time)
+{
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
+}
+
+// Removes the temporaries beside `path` that a process which ended between
+// creating one and the rename left behind. Only plain files of exactly that
+// name pattern and age: a link or a folder of that name was not made here.
+void RemoveStaleTemporaries(const std::wstring& path)
+{
+    const std::size_t slash = path.find_last_of(L"/\\");
+    const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
+    const std::wstring_view target = slash == std::wstring::npos
+                                         ? std::wstring_view(path)
+                                         : std::wstring_view(path).substr(slash + 1);
+    WIN32_FIND_DATAW found{};
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(
+        FindFirstFileExW((path + L".*-*.tmp").c_str(), FindExInfoBasic, &found,
+                         FindExSearchNameMatch, nullptr, 0),
+        &FindClose);
+    if (listing.get() == INVALID_HANDLE_VALUE) {
+        listing.release();
+        return;
+    }
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    const std::uint64_t staleBefore = Ticks(now) - kStaleTicks;
+    do {
+        if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+                0 &&
+            IsTemporaryOf(std::wstring_view(found.cFileName), target) &&
+            Ticks(found.ftLastWriteTime) < staleBefore) {
+            DeleteFileW((folder + found.cFileName).c_str());
+        }
+    } while (FindNextFileW(listing.get(), &found) != FALSE);
+}
+
 } // namespace
 
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
     std::wstring widePath;
-    std::error_code error = Widen(path, widePath);
+    std::error_code error = WidePath(path, widePath);
     if (error) {
         return error;
     }
+    RemoveStaleTemporaries(widePath);
     const std::string bytes = WithCrLf(text);
     std::wstring temporary;
     const HANDLE file = CreateTemporary(widePath, temporary, error);

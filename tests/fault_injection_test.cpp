@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -31,6 +33,11 @@ using testing_host::WriteFile;
 
 const std::string kOldSettings = "{\"modelFile\": \"from an earlier run.glb\"}";
 const std::string kEarlierGlb = "an earlier export";
+const std::string kCutShortGlb =
+    testing_host::MinimalGlb().substr(0, testing_host::MinimalGlb().size() - 8);
+#if defined(_WIN32)
+HANDLE gHeldGlb = INVALID_HANDLE_VALUE; // a viewer's handle on the earlier export
+#endif
 
 // What a row sets up before the action runs.
 struct Faults {
@@ -130,7 +137,40 @@ const Row kRows[] = {
      {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
     {"ExportWritesSomethingThatIsNoGlb",
      With([](Faults& f) { f.exportedBytes = std::string("not a model"); }),
-     {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
+     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+    // A full disk or a size limit cuts the host's write short.
+    {"ExportCutShort",
+     With([](Faults& f) { f.exportedBytes = kCutShortGlb; }),
+     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+    {"ExportCutShortOverAnEarlierGlb",
+     With([](Faults& f) {
+         f.exportedBytes = kCutShortGlb;
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             WriteFile(kGlb, testing_host::MinimalGlb());
+         };
+     }),
+     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+#if defined(_WIN32)
+    // The viewer of the last export still has it open, sharing only reading:
+    // the host cannot write it, and the earlier export stays as it was.
+    {"EarlierGlbHeldOpenByAViewer",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             WriteFile(kGlb, kEarlierGlb);
+             gHeldGlb = CreateFileW(L"C:\\ORVEL\\CLO3D_Plugin\\Prepped_For_ORVEL.glb", GENERIC_READ,
+                                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr);
+             ASSERT_NE(gHeldGlb, INVALID_HANDLE_VALUE);
+         };
+         f.after = [] {
+             CloseHandle(gHeldGlb);
+             EXPECT_EQ(ReadFile(kGlb), kEarlierGlb);
+         };
+     }),
+     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+#endif
     {"DriveFolderIsAPlainFile",
      With([](Faults& f) {
          f.prepare = [] { WriteFile("C:/ORVEL", "a file where the folder belongs"); };

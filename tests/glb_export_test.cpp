@@ -3,9 +3,15 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "export/glb_export.h"
 #include "support/fake_host.h"
@@ -64,7 +70,7 @@ TEST(GlbExport, WithoutExportServiceTellsTheUserAndRequestsNothing)
     const orvel::ExportedGlb exported =
         orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
     EXPECT_EQ(exported.path, "");
-    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
+    EXPECT_EQ(exported.written, orvel::GlbWrite::NotAsked);
     EXPECT_EQ(utility.messages, std::vector<std::string>{kNoExportService});
     EXPECT_EQ(CallRecord(), (std::vector<std::string>{"getInstance", "GetExportAPI", "getInstance",
                                                       "GetUtilityAPI"}));
@@ -76,7 +82,7 @@ TEST(GlbExport, WithoutAnyServiceReturnsEmptyQuietly)
     const orvel::ExportedGlb exported =
         orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL");
     EXPECT_EQ(exported.path, "");
-    EXPECT_FALSE(exported.hostWroteNothing); // there was nothing to check
+    EXPECT_EQ(exported.written, orvel::GlbWrite::NotAsked);
 }
 
 TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
@@ -87,20 +93,21 @@ TEST(GlbExport, ReturnsThePathWhateverTheHostWrote)
     EXPECT_EQ(orvel::ExportSceneToGlb("dir/", "name").path, "dir/name.glb");
 }
 
-// Whether the host wrote the file is told by the file alone, for exports in
-// any order and at any pace, and the check never changes a file the host left.
+// Whether the host wrote the file, and wrote it whole, is told by the file
+// alone, for exports in any order and at any pace; the check never changes a
+// file, a time or another name of the same file.
 class GlbWriteCheck : public ::testing::Test {
 protected:
     GlbWriteCheck() { fs::create_directories(kFolder); }
 
     orvel::ExportedGlb Export() { return orvel::ExportSceneToGlb(kFolder, "Prepped_For_ORVEL"); }
 
-    // An earlier export, an hour old, as the file system stored its time.
-    fs::file_time_type PlantEarlierExport()
+    // A file written an hour ago, as the file system stored its time.
+    static fs::file_time_type PlantOld(const fs::path& path, const std::string& bytes)
     {
-        testing_host::WriteFile(kGlb, "an earlier export");
-        fs::last_write_time(kGlb, fs::last_write_time(kGlb) - std::chrono::hours(1));
-        return fs::last_write_time(kGlb);
+        testing_host::WriteFile(path, bytes);
+        fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(1));
+        return fs::last_write_time(path);
     }
 
     static constexpr const char* kFolder = "C:/ORVEL/CLO3D_Plugin/";
@@ -110,63 +117,180 @@ protected:
     InstalledServices services_{nullptr, &exporter_};
 };
 
-TEST_F(GlbWriteCheck, QuickExportsOfTheSameProjectAllCountAsWritten)
+// The GLB with its 32-bit little-endian word at `offset` replaced.
+std::string GlbWithWord(std::size_t offset, std::uint32_t value)
 {
-    exporter_.write = [](const std::string& path) {
-        testing_host::WriteFile(path, testing_host::MinimalGlb());
-    };
-    for (int run = 0; run < 20; ++run) {
-        const orvel::ExportedGlb exported = Export();
-        EXPECT_EQ(exported.path, kGlb);
-        EXPECT_FALSE(exported.hostWroteNothing) << "run " << run;
+    std::string bytes = testing_host::MinimalGlb();
+    for (std::size_t i = 0; i < 4; ++i) {
+        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFFU);
     }
-    // The host's own time, not the mark, stays on the file.
+    return bytes;
+}
+
+const std::string kEarlier = testing_host::MinimalGlb();
+const std::string kGlbBytes = testing_host::MinimalGlb();
+
+struct CheckRow {
+    const char* name;
+    bool earlier; // an earlier export is at the path, an hour old
+    std::function<void(const std::string& path)> host;
+    orvel::GlbWrite expected;
+};
+
+// Writes `bytes` the way a host that saves by renaming a new file over the name does.
+void SaveByRename(const std::string& path, const std::string& bytes)
+{
+    testing_host::WriteFile(path + ".new", bytes);
+    fs::rename(path + ".new", path);
+}
+
+void Writes(const std::string& path, const std::string& bytes)
+{
+    testing_host::WriteFile(path, bytes);
+}
+
+using orvel::GlbWrite;
+const CheckRow kCheckRows[] = {
+    {"NothingWhereNoFileWas", false, [](const std::string&) {}, GlbWrite::Nothing},
+    {"NothingOverAnEarlierExport", true, [](const std::string&) {}, GlbWrite::Nothing},
+    {"EarlierExportRemoved", true, [](const std::string& p) { fs::remove(p); }, GlbWrite::Nothing},
+    {"NewFile", false, [](const std::string& p) { Writes(p, kGlbBytes); }, GlbWrite::Complete},
+    {"SameBytesOverAnEarlierExport", true, [](const std::string& p) { Writes(p, kGlbBytes); },
+     GlbWrite::Complete},
+    {"SavedByRename", true, [](const std::string& p) { SaveByRename(p, kGlbBytes); },
+     GlbWrite::Complete},
+    // The same bytes with the old time put back: only the change time tells.
+    {"SameBytesAndTimePutBack", true,
+     [](const std::string& p) {
+         const fs::file_time_type time = fs::last_write_time(p);
+         Writes(p, kGlbBytes);
+         fs::last_write_time(p, time);
+     },
+     GlbWrite::Complete},
+    {"CutShort", false,
+     [](const std::string& p) { Writes(p, kGlbBytes.substr(0, kGlbBytes.size() - 4)); },
+     GlbWrite::Incomplete},
+    {"CutShortOverAnEarlierExport", true,
+     [](const std::string& p) { Writes(p, kGlbBytes.substr(0, kGlbBytes.size() - 4)); },
+     GlbWrite::Incomplete},
+    {"CutInsideTheHeader", true, [](const std::string& p) { Writes(p, kGlbBytes.substr(0, 19)); },
+     GlbWrite::Incomplete},
+    {"Empty", true, [](const std::string& p) { Writes(p, ""); }, GlbWrite::Incomplete},
+    {"NoGlbAtAll", false, [](const std::string& p) { Writes(p, "not a model, but long enough"); },
+     GlbWrite::Incomplete},
+    {"Version1", false, [](const std::string& p) { Writes(p, GlbWithWord(4, 1)); },
+     GlbWrite::Incomplete},
+    {"LongerThanItsHeaderSays", false, [](const std::string& p) { Writes(p, kGlbBytes + "    "); },
+     GlbWrite::Incomplete},
+    {"FirstChunkNotJson", false,
+     [](const std::string& p) { Writes(p, GlbWithWord(16, 0x004E4942)); }, GlbWrite::Incomplete},
+    {"FirstChunkLongerThanTheFile", false,
+     [](const std::string& p) { Writes(p, GlbWithWord(12, 0x10000)); }, GlbWrite::Incomplete},
+};
+
+void PrintTo(const CheckRow& row, std::ostream* out) { *out << row.name; }
+
+class GlbWriteCheckRows : public GlbWriteCheck, public ::testing::WithParamInterface<CheckRow> {};
+
+TEST_P(GlbWriteCheckRows, TellsWhatTheHostLeft)
+{
+    const CheckRow& row = GetParam();
+    const fs::file_time_type earlier =
+        row.earlier ? PlantOld(kGlb, kEarlier) : fs::file_time_type{};
+    exporter_.write = row.host;
+    EXPECT_EQ(Export().written, row.expected);
+    if (row.earlier && row.expected == GlbWrite::Nothing && fs::exists(kGlb)) {
+        EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
+        EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, GlbWriteCheckRows, ::testing::ValuesIn(kCheckRows),
+                         [](const ::testing::TestParamInfo<CheckRow>& row) {
+                             return std::string(row.param.name);
+                         });
+
+TEST_F(GlbWriteCheck, QuickExportsOfTheSameBytesAllCountAsWritten)
+{
+    exporter_.write = [](const std::string& path) { Writes(path, kGlbBytes); };
+    for (int run = 0; run < 20; ++run) {
+        EXPECT_EQ(Export().written, GlbWrite::Complete) << "run " << run;
+    }
+    // The host's own time stays on the file.
     EXPECT_LT(fs::file_time_type::clock::now() - fs::last_write_time(kGlb),
               std::chrono::minutes(5));
-}
-
-TEST_F(GlbWriteCheck, NothingWrittenWhereNoFileWasIsReported)
-{
-    EXPECT_TRUE(Export().hostWroteNothing);
-    EXPECT_FALSE(fs::exists(kGlb));
-}
-
-TEST_F(GlbWriteCheck, NothingWrittenOverAnEarlierExportLeavesItsBytesAndTime)
-{
-    const fs::file_time_type earlier = PlantEarlierExport();
-    EXPECT_TRUE(Export().hostWroteNothing);
-    EXPECT_EQ(testing_host::ReadFile(kGlb), "an earlier export");
-    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
-    // and again: the restored time is no mark that would fool the next run
-    EXPECT_TRUE(Export().hostWroteNothing);
-    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
-}
-
-TEST_F(GlbWriteCheck, RewritingAnEarlierExportCountsAsWritten)
-{
-    PlantEarlierExport();
-    exporter_.write = [](const std::string& path) { testing_host::WriteFile(path, "new"); };
-    EXPECT_FALSE(Export().hostWroteNothing);
-    EXPECT_EQ(testing_host::ReadFile(kGlb), "new");
 }
 
 TEST_F(GlbWriteCheck, FolderInPlaceOfTheFileIsReportedAndLeftAlone)
 {
     fs::create_directories(kGlb);
     const fs::file_time_type before = fs::last_write_time(kGlb);
-    EXPECT_TRUE(Export().hostWroteNothing);
+    EXPECT_EQ(Export().written, GlbWrite::Nothing);
     EXPECT_TRUE(fs::is_directory(kGlb));
     EXPECT_EQ(fs::last_write_time(kGlb), before);
 }
 
-TEST_F(GlbWriteCheck, ExportThatThrowsLeavesTheEarlierFilesTime)
+TEST_F(GlbWriteCheck, ExportThatThrowsLeavesTheEarlierFileAsItWas)
 {
-    const fs::file_time_type earlier = PlantEarlierExport();
+    const fs::file_time_type earlier = PlantOld(kGlb, kEarlier);
     exporter_.throws = true;
     EXPECT_THROW(Export(), std::runtime_error);
     EXPECT_EQ(fs::last_write_time(kGlb), earlier);
-    EXPECT_EQ(testing_host::ReadFile(kGlb), "an earlier export");
+    EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
 }
+
+// Another name of the file at the GLB's path (a hard link, or on Linux the
+// user's file a symbolic link points to) keeps its bytes and time, whatever
+// the host does there.
+TEST_F(GlbWriteCheck, OtherNamesOfTheFileAreNeverChanged)
+{
+    struct Link {
+        const char* name;
+        std::function<void(const fs::path& other)> make;
+    };
+    const Link links[] = {
+        {"hard link", [](const fs::path& other) { fs::create_hard_link(other, kGlb); }},
+#if !defined(_WIN32)
+        {"symbolic link",
+         [](const fs::path& other) { fs::create_symlink(fs::absolute(other), kGlb); }},
+#endif
+    };
+    const fs::path other = "C:/users-own.glb";
+    for (const Link& link : links) {
+        for (const bool hostWrites : {false, true}) {
+            fs::remove(kGlb);
+            const fs::file_time_type time = PlantOld(other, kEarlier);
+            link.make(other);
+            exporter_.write = [hostWrites](const std::string& path) {
+                if (hostWrites) {
+                    SaveByRename(path, kGlbBytes);
+                }
+            };
+            EXPECT_EQ(Export().written, hostWrites ? GlbWrite::Complete : GlbWrite::Nothing)
+                << link.name;
+            EXPECT_EQ(fs::last_write_time(other), time) << link.name;
+            EXPECT_EQ(testing_host::ReadFile(other), kEarlier) << link.name;
+        }
+    }
+}
+
+#if defined(_WIN32)
+// A viewer that holds the last export open, sharing only reading, keeps the
+// host from writing it: that is told, and the check itself is never refused.
+TEST_F(GlbWriteCheck, EarlierExportHeldOpenBySomeoneWhoSharesOnlyReading)
+{
+    const fs::file_time_type earlier = PlantOld(kGlb, kEarlier);
+    const HANDLE reader =
+        CreateFileW(L"C:\\ORVEL\\CLO3D_Plugin\\Prepped_For_ORVEL.glb", GENERIC_READ,
+                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    exporter_.write = [](const std::string& path) { Writes(path, kGlbBytes); };
+    EXPECT_EQ(Export().written, GlbWrite::Nothing);
+    CloseHandle(reader);
+    EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
+    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+}
+#endif
 
 // The host reads the record by its own layout, so every listed byte matters.
 TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)

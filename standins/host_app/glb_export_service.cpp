@@ -1,5 +1,6 @@
 #include "glb_export_service.h"
 
+#include <cstdlib>
 #include <iostream>
 #include <system_error>
 #include <utility>
@@ -8,8 +9,8 @@
 
 namespace standin {
 
-GlbExportService::GlbExportService(tinygltf::Model project, bool writesNothing)
-    : project_(std::move(project)), writesNothing_(writesNothing)
+GlbExportService::GlbExportService(tinygltf::Model project, Fault fault)
+    : project_(std::move(project)), fault_(fault)
 {
 }
 
@@ -20,7 +21,12 @@ GlbExportService::ExportProjectAsGlb(const std::string& path,
     ++calls_;
     std::cout << "[host] export service: asked to write the project as GLB to \"" << path << "\""
               << std::endl;
-    if (writesNothing_) {
+    if (fault_ == Fault::EndsHost) {
+        std::cout << "[host] export service: ends the host process (--export-ends-host)"
+                  << std::endl;
+        std::_Exit(kEndedExitCode);
+    }
+    if (fault_ == Fault::WritesNothing) {
         std::cout << "[host] export service: writes nothing (--export-writes-nothing)" << std::endl;
         return {};
     }

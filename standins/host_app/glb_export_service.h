@@ -16,9 +16,17 @@ namespace standin {
 // the stand-in writes.
 class GlbExportService : public CLOAPI::ExportAPIInterface {
 public:
-    // `writesNothing` makes it a host whose export fails inside: asked, it
-    // writes no file at all and returns an empty list.
-    explicit GlbExportService(tinygltf::Model project, bool writesNothing = false);
+    // What the service does when asked, apart from writing the project.
+    enum class Fault {
+        None,
+        WritesNothing, // a host whose export fails inside: no file, an empty list
+        EndsHost,      // a host that dies inside the export: the process ends
+    };
+
+    // Exit code of the process when the service ends it (Fault::EndsHost).
+    static constexpr int kEndedExitCode = 3;
+
+    explicit GlbExportService(tinygltf::Model project, Fault fault = Fault::None);
 
     // Returns the path written, or nothing when the file could not be written.
     std::vector<std::string> ExportProjectAsGlb(const std::string& path,
@@ -28,7 +36,7 @@ public:
 
 private:
     tinygltf::Model project_;
-    bool writesNothing_;
+    Fault fault_;
     int calls_ = 0;
 };
 

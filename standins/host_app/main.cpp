@@ -6,7 +6,7 @@
 //
 // Exit code 0 when the run went through, whatever the plug-in reported;
 // 1 when the host itself could not go on (a project or module that will not
-// load, no drive); 2 for bad options.
+// load, no drive); 2 for bad options; 3 when --export-ends-host ended it.
 #include <chrono>
 #include <filesystem>
 #include <iostream>
@@ -42,7 +42,7 @@ struct Options {
     std::string projectFile;
     bool utilityService = true;
     bool exportService = true;
-    bool exportWritesNothing = false;
+    standin::GlbExportService::Fault exportFault = standin::GlbExportService::Fault::None;
     bool viewer = true;
     bool help = false;
 };
@@ -72,6 +72,8 @@ void PrintUsage(std::ostream& out)
            "  --export-writes-nothing\n"
            "                       the export service writes no file, as a host whose export\n"
            "                       fails inside (a GLB from an earlier run stays as it is)\n"
+           "  --export-ends-host   the export service ends the host process (exit code 3),\n"
+           "                       as a host that dies inside the export\n"
            "  --no-viewer          remove the installed viewer, so that starting it fails\n"
            "  --help               show this text\n"
 #if !defined(_WIN32)
@@ -97,7 +99,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& arguments, s
         } else if (option == "--no-export-service") {
             options.exportService = false;
         } else if (option == "--export-writes-nothing") {
-            options.exportWritesNothing = true;
+            options.exportFault = standin::GlbExportService::Fault::WritesNothing;
+        } else if (option == "--export-ends-host") {
+            options.exportFault = standin::GlbExportService::Fault::EndsHost;
         } else if (option == "--no-viewer") {
             options.viewer = false;
         } else if (option == "--help") {
@@ -212,7 +216,7 @@ int main(int argc, char** argv)
 
     // The host's services.
     standin::ConsoleUtility utility;
-    standin::GlbExportService exporter(project, options.exportWritesNothing);
+    standin::GlbExportService exporter(project, options.exportFault);
     CLOAPI::APICommand& command = CLOAPI::APICommand::getInstance();
     command.SetUtilityAPI(options.utilityService ? &utility : nullptr);
     command.SetExportAPI(options.exportService ? &exporter : nullptr);

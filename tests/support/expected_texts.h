@@ -18,6 +18,8 @@ inline const std::string kNoExportService =
 inline const std::string kConsoleLine = "Destroying OrvelImportInterface\n";
 inline const std::string kMayShowEarlier = ". ORVEL may show an earlier export.";
 inline const std::string kHostWroteNothing = "The host did not write " + kGlb + kMayShowEarlier;
+inline const std::string kHostWroteIncomplete =
+    "The host wrote an incomplete " + kGlb + ". ORVEL may not be able to open it.";
 // Followed by the system's reason, ")" and kMayShowEarlier.
 inline const std::string kCouldNotWriteSettings = "Could not write " + kSettings + " (";
 
