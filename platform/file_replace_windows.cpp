@@ -126,14 +126,12 @@ void RemoveStaleTemporaries(const std::wstring& path)
                                          ? std::wstring_view(path)
                                          : std::wstring_view(path).substr(slash + 1);
     WIN32_FIND_DATAW found{};
-    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(
-        FindFirstFileExW((path + L".*-*.tmp").c_str(), FindExInfoBasic, &found,
-                         FindExSearchNameMatch, nullptr, 0),
-        &FindClose);
-    if (listing.get() == INVALID_HANDLE_VALUE) {
-        listing.release();
+    const HANDLE find = FindFirstFileExW((path + L".*-*.tmp").c_str(), FindExInfoBasic, &found,
+                                         FindExSearchNameMatch, nullptr, 0);
+    if (find == INVALID_HANDLE_VALUE) {
         return;
     }
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(find, &FindClose);
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const std::uint64_t staleBefore = Ticks(now) - kStaleTicks;

@@ -34,6 +34,9 @@ public:
     std::string received;
     int flushes = 0;
     std::size_t receivedAtFlush = 0;
+    // std::cout's exception mask and state as seen at each write and flush.
+    std::vector<std::ios_base::iostate> masksSeen;
+    std::vector<std::ios_base::iostate> statesSeen;
 
 protected:
     int_type overflow(int_type c) override
@@ -46,6 +49,7 @@ protected:
     }
     std::streamsize xsputn(const char* text, std::streamsize count) override
     {
+        Seen();
         if (broken_) {
             return 0;
         }
@@ -54,12 +58,19 @@ protected:
     }
     int sync() override
     {
+        Seen();
         ++flushes;
         receivedAtFlush = received.size();
         return broken_ ? -1 : 0;
     }
 
 private:
+    void Seen()
+    {
+        masksSeen.push_back(std::cout.exceptions());
+        statesSeen.push_back(std::cout.rdstate());
+    }
+
     bool broken_;
 };
 
@@ -112,6 +123,12 @@ TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
         EXPECT_NO_THROW(DestroyARecord());
         EXPECT_EQ(std::cout.rdstate(), std::ios_base::goodbit);
         EXPECT_EQ(std::cout.exceptions(), mask);
+        // Not even for the moment of the write: another thread may be using it.
+        ASSERT_FALSE(output.masksSeen.empty());
+        EXPECT_EQ(output.masksSeen,
+                  std::vector<std::ios_base::iostate>(output.masksSeen.size(), mask));
+        EXPECT_EQ(output.statesSeen, std::vector<std::ios_base::iostate>(output.statesSeen.size(),
+                                                                         std::ios_base::goodbit));
         TearDown();
     }
 }
@@ -269,7 +286,9 @@ protected:
         const ProbeRun run = RunProbe(mode, options);
         EXPECT_TRUE(run.exitedNormally) << "the host died of signal " << -run.exitCode;
         EXPECT_EQ(run.exitCode, 0)
-            << "1: std::cout changed; 2: signal state changed; 3: aborted (Windows); 4: no module";
+            << "1: std::cout changed; 2: signal state changed; 3: aborted (Windows); 4: no module; "
+               "5: stdout's error flag changed; 6: a host thread's failed write did not throw; "
+               "7: that thread's writes never failed";
     }
 
     testing_host::TestDrive drive_;
@@ -285,6 +304,13 @@ TEST_F(ConsoleLineInAHost, MissingOutputWithOrWithoutStreamExceptionsIsDropped)
 {
     ExpectHostUnharmed(Output::Closed, "");
     ExpectHostUnharmed(Output::Closed, "--exceptions");
+}
+
+// Another thread of the host writes to std::cout with exceptions on while the
+// plug-in writes its lines: the stream's mask is never lifted under it.
+TEST_F(ConsoleLineInAHost, AnotherHostThreadKeepsItsStreamExceptions)
+{
+    ExpectHostUnharmed(Output::BrokenPipe, "--writer-thread");
 }
 
 // The line is flushed by the plug-in itself: a host that ends with _Exit

@@ -11,6 +11,11 @@
 
 #include <nlohmann/json.hpp>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#endif
+
 #include "export/settings_file.h"
 #include "support/expected_texts.h"
 #include "support/test_drive.h"
@@ -98,6 +103,58 @@ TEST_F(SettingsFile, WrittenFileParsesBackToTheSamePath)
     const std::string path = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
     const auto parsed = nlohmann::json::parse(Written(path));
     EXPECT_EQ(parsed, nlohmann::json({{"modelFile", path}}));
+}
+
+// Temporaries that a killed host left beside API.json are removed when the
+// next one is written, once they are old enough that no export can still be
+// writing them; nothing else in the folder is touched, however old.
+TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
+{
+    struct Planted {
+        const char* name;
+        bool old;
+        bool removed;
+    };
+    const Planted planted[] = {
+        {"API.json.4242-7.tmp", true, true},
+        {"API.json.1-0.tmp", true, true},
+        {"API.json.4242-8.tmp", false, false}, // another export may be writing it
+        {"API.json.tmp", true, false},
+        {"API.json.4242-7.tmp.bak", true, false},
+        {"API.json.42x-7.tmp", true, false},
+        {"API.json.4242-.tmp", true, false},
+        {"API.json.-7.tmp", true, false},
+        {"API.json.1-2-3.tmp", true, false},
+        {"API.json.4242-7.TMP.txt", true, false},
+        {"other.json.4242-7.tmp", true, false},
+        {"Prepped_For_ORVEL.glb", true, false},
+    };
+    const auto old = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(11);
+    const auto fresh = std::filesystem::file_time_type::clock::now() - std::chrono::minutes(9);
+    for (const Planted& file : planted) {
+        const std::string path = std::string("C:/ORVEL/CLO3D_Plugin/") + file.name;
+        WriteFile(path, "left behind");
+        std::filesystem::last_write_time(path, file.old ? old : fresh);
+    }
+    std::filesystem::create_directories("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp");
+    std::filesystem::last_write_time("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp", old);
+#if !defined(_WIN32)
+    // An old link of that name is not one of ours either.
+    const char* const link = "C:/ORVEL/CLO3D_Plugin/API.json.5-5.tmp";
+    std::filesystem::create_symlink("/nowhere", link);
+    const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, link, times, AT_SYMLINK_NOFOLLOW), 0);
+#endif
+
+    EXPECT_EQ(Written("model.glb"), SettingsWithJsonValue("\"model.glb\""));
+    for (const Planted& file : planted) {
+        const std::string path = std::string("C:/ORVEL/CLO3D_Plugin/") + file.name;
+        EXPECT_EQ(std::filesystem::exists(path), !file.removed) << file.name;
+    }
+    EXPECT_TRUE(std::filesystem::is_directory("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp"));
+#if !defined(_WIN32)
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+#endif
 }
 
 // Files in the workspace folder besides API.json: a failed or finished

@@ -3,9 +3,12 @@
 // std::cout and (on POSIX) its signal state, is as it was before.
 //
 //   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
-//                 [--exit-at-once]
+//                 [--exit-at-once] [--writer-thread]
 //
 // --exceptions          the host has enabled exceptions on std::cout
+// --writer-thread       another thread of the host writes to std::cout, with
+//                       exceptions on for failed writes, while 30 exports run
+//                       (standard output must fail; SIGPIPE is ignored)
 // --block-pipe-signal   the host blocks SIGPIPE itself
 // --pipe-signal-pending ... and one is already pending, which must stay so
 // --exit-at-once        _Exit right after the action: what the plug-in wrote
@@ -13,10 +16,15 @@
 //
 // Exit code: 0 all as before; 1 std::cout's state or exception mask changed;
 // 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 4 the
-// plug-in module could not be loaded. Killed by a signal: the host died.
+// plug-in module could not be loaded; 5 the C stream stdout's error flag
+// changed; 6 a failed write of the host's own thread did not throw; 7 that
+// thread's writes never failed. Killed by a signal: the host died.
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 
 #if !defined(_WIN32)
 #include <signal.h>
@@ -61,17 +69,53 @@ bool Same(const SignalState& a, const SignalState& b)
 }
 #endif
 
+// Runs 30 exports while another thread of the host writes to the failing
+// std::cout, with exceptions on for a bad stream: every one of its failed
+// writes must throw, however the plug-in's lines fall between them.
+int RunBesideAWriterThread(standin::PluginModule& plugin)
+{
+    std::atomic<bool> stop{false};
+    long failed = 0;
+    long silent = 0;
+    std::thread writer([&] {
+        while (!stop) {
+            try {
+                std::cout.write("host\n", 5).flush();
+                if (!std::cout.good()) {
+                    ++silent;
+                }
+            } catch (const std::ios_base::failure&) {
+                ++failed;
+            }
+            std::cout.clear();
+        }
+    });
+    for (int run = 0; run < 30; ++run) {
+        plugin.DoFunction();
+    }
+    stop = true;
+    writer.join();
+    return silent > 0 ? 6 : failed == 0 ? 7 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     bool exitAtOnce = false;
+    bool writerThread = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--exceptions") {
             std::cout.exceptions(std::ios_base::badbit | std::ios_base::failbit);
         } else if (option == "--exit-at-once") {
             exitAtOnce = true;
+        } else if (option == "--writer-thread") {
+            writerThread = true;
+            std::cout.exceptions(std::ios_base::badbit);
+#if !defined(_WIN32)
+            signal(SIGPIPE, SIG_IGN);
+#endif
 #if !defined(_WIN32)
         } else if (option == "--block-pipe-signal" || option == "--pipe-signal-pending") {
             sigset_t pipe;
@@ -103,12 +147,19 @@ int main(int argc, char** argv)
 #if !defined(_WIN32)
     const SignalState signals = CurrentSignalState();
 #endif
+    if (writerThread) {
+        return RunBesideAWriterThread(plugin);
+    }
+    const bool streamError = std::ferror(stdout) != 0;
     plugin.DoFunction();
     if (exitAtOnce) {
         std::_Exit(0);
     }
     if (std::cout.exceptions() != mask || std::cout.rdstate() != state) {
         return 1;
+    }
+    if ((std::ferror(stdout) != 0) != streamError) {
+        return 5;
     }
 #if !defined(_WIN32)
     if (!Same(signals, CurrentSignalState())) {
