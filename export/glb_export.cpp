@@ -136,6 +136,9 @@ ExportedGlb ExportSceneToGlb(std::string folder, std::string baseName)
     }
     ExportedGlb exported{folder + baseName + kGlbExtension};
     const platform::FileState before = platform::StateOf(exported.path);
+    // A file written moments ago (the last of quick exports) could be
+    // rewritten within the same tick of the file clock and look untouched.
+    platform::WaitForNewerFileTime(before);
     // The host's list of written files is released unread: the file itself
     // tells whether it was written.
     static_cast<void>(exporter->ExportProjectAsGlb(exported.path, option));

@@ -35,6 +35,13 @@ inline bool operator==(const FileState& a, const FileState& b)
 // file system's record of the file: never its content, never a lock.
 FileState StateOf(const std::string& path);
 
+// Waits until the clock that stamps file writes has moved past `state`'s
+// last-write time, so that any write from now on leaves a different time even
+// where that clock ticks coarsely (Windows stamps writes from a clock that
+// moves every 15.6 ms by default, older Linux kernels every few ms). Only a
+// file written moments ago makes it wait, and never longer than 50 ms.
+void WaitForNewerFileTime(const FileState& state);
+
 // The first bytes of a regular file and its size, read at one moment.
 struct FileHead {
     std::size_t length = 0; // bytes read into the caller's buffer

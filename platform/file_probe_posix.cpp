@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace orvel::platform {
 namespace {
@@ -27,7 +28,32 @@ int OpenToRead(const std::string& path)
     return open(path.c_str(), kFlags);
 }
 
+// How long a wait for the file clock may take at most.
+constexpr std::int64_t kLongestWait = 50000000;
+
+// The clock the kernel stamps file writes with, unless it stamps a file that
+// was looked at since its last change with a finer time.
+std::int64_t FileClockNow()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    return Nanoseconds(now);
+}
+
 } // namespace
+
+void WaitForNewerFileTime(const FileState& state)
+{
+    const std::int64_t start = FileClockNow();
+    if (state.kind != FileState::Kind::Regular || state.lastWrite < start ||
+        state.lastWrite - start > kLongestWait) {
+        return;
+    }
+    const timespec pause{0, 1000000};
+    while (FileClockNow() <= state.lastWrite) {
+        nanosleep(&pause, nullptr);
+    }
+}
 
 FileState StateOf(const std::string& path)
 {

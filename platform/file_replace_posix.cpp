@@ -72,7 +72,7 @@ std::error_code RefuseReadOnly(const std::string& path)
 
 // How old a temporary must be before it counts as left behind: no write of a
 // few bytes takes that long, so no other export can still be busy with it.
-constexpr std::time_t kStaleSeconds = 10 * 60;
+constexpr std::time_t kStaleSeconds = std::time_t{10} * 60;
 
 // Removes the temporaries beside `path` that a process which ended between
 // creating one and the rename left behind. Only plain files of exactly that

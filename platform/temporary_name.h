@@ -20,7 +20,7 @@ bool IsTemporaryOf(std::basic_string_view<Char> name, std::basic_string_view<Cha
     }
     const std::size_t end = name.size() - kSuffixLength;
     for (std::size_t i = 0; i < kSuffixLength; ++i) {
-        if (name[end + i] != kSuffix[i]) {
+        if (name[end + i] != static_cast<Char>(kSuffix[i])) {
             return false;
         }
     }

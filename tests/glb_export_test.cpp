@@ -11,6 +11,10 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
 #endif
 
 #include "export/glb_export.h"
@@ -219,6 +223,49 @@ TEST_F(GlbWriteCheck, QuickExportsOfTheSameBytesAllCountAsWritten)
     // The host's own time stays on the file.
     EXPECT_LT(fs::file_time_type::clock::now() - fs::last_write_time(kGlb),
               std::chrono::minutes(5));
+}
+
+// Sets a file's last-write time to the system clock's now plus `offset`,
+// finer than the MinGW runtime's whole seconds.
+void SetWriteTimeFromNow(const std::string& path, std::chrono::milliseconds offset)
+{
+#if defined(_WIN32)
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER time{};
+    time.LowPart = now.dwLowDateTime;
+    time.HighPart = now.dwHighDateTime;
+    time.QuadPart += static_cast<ULONGLONG>(offset.count()) * 10000;
+    const FILETIME when{time.LowPart, time.HighPart};
+    const std::wstring wide(path.begin(), path.end());
+    const HANDLE file = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    EXPECT_NE(SetFileTime(file, nullptr, nullptr, &when), FALSE);
+    CloseHandle(file);
+#else
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    const long long when = now.tv_sec * 1000000000LL + now.tv_nsec + offset.count() * 1000000LL;
+    const timespec times[2] = {{0, UTIME_OMIT}, {when / 1000000000, when % 1000000000}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+#endif
+}
+
+// A file written moments ago may be rewritten within the same tick of a
+// coarse file clock: the check waits until that clock has moved past the
+// file's time, briefly, and not at all for a time far off.
+TEST_F(GlbWriteCheck, WaitsForTheFileClockOnlyForAFileWrittenMomentsAgo)
+{
+    testing_host::WriteFile(kGlb, kEarlier);
+    SetWriteTimeFromNow(kGlb, std::chrono::milliseconds(30));
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Export().written, GlbWrite::Nothing);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
+
+    // An hour ahead is no tick of any clock: no wait (it would last an hour).
+    SetWriteTimeFromNow(kGlb, std::chrono::hours(1));
+    EXPECT_EQ(Export().written, GlbWrite::Nothing);
 }
 
 TEST_F(GlbWriteCheck, FolderInPlaceOfTheFileIsReportedAndLeftAlone)
