@@ -62,7 +62,7 @@ using orvel_bench::SilentUtility;
 // file, not NUL: under Wine, the MinGW runtime writes an unbuffered standard
 // output that is a character device (NUL, /dev/null, a terminal) one
 // character at a time, each write asking whether it is a console, which costs
-// the plug-in's console line 0.1-2 ms that a file does not (README, Benchmark).
+// the plug-in's console line 0.1-2 ms that a file does not (docs/benchmark.md).
 class QuietStdout {
 public:
     static constexpr char kFile[] = "bench-stdout.txt";
