@@ -1,8 +1,10 @@
 #include "glb_export.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <thread>
 
 #include "CLOAPIInterface.h"
 #include "host/host_services.h"
@@ -100,6 +102,23 @@ bool IsCompleteGlb(const std::string& path)
            jsonEnd <= head.size;
 }
 
+// Waits until the clock that stamps file writes has moved past the time of a
+// file written moments ago, so that any write from now on leaves a different
+// time even where that clock ticks coarsely. Never longer than 50 ms, and not
+// at all for a file dated further ahead.
+void WaitForNewerFileTime(const platform::FileState& state)
+{
+    const std::int64_t longest = 50 * platform::FileTimeUnitsPerMillisecond();
+    const std::int64_t start = platform::FileClockNow();
+    if (state.kind != platform::FileState::Kind::Regular || state.lastWrite < start ||
+        state.lastWrite - start > longest) {
+        return;
+    }
+    while (platform::FileClockNow() <= state.lastWrite) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 // What the host did at `path`, from the file's state before and after the
 // export: a regular file that is not the same file in the same state was
 // written in this run, and is then checked for being whole.
@@ -138,7 +157,7 @@ ExportedGlb ExportSceneToGlb(std::string folder, std::string baseName)
     const platform::FileState before = platform::StateOf(exported.path);
     // A file written moments ago (the last of quick exports) could be
     // rewritten within the same tick of the file clock and look untouched.
-    platform::WaitForNewerFileTime(before);
+    WaitForNewerFileTime(before);
     // The host's list of written files is released unread: the file itself
     // tells whether it was written.
     static_cast<void>(exporter->ExportProjectAsGlb(exported.path, option));

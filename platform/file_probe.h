@@ -35,12 +35,14 @@ inline bool operator==(const FileState& a, const FileState& b)
 // file system's record of the file: never its content, never a lock.
 FileState StateOf(const std::string& path);
 
-// Waits until the clock that stamps file writes has moved past `state`'s
-// last-write time, so that any write from now on leaves a different time even
-// where that clock ticks coarsely (Windows stamps writes from a clock that
-// moves every 15.6 ms by default, older Linux kernels every few ms). Only a
-// file written moments ago makes it wait, and never longer than 50 ms.
-void WaitForNewerFileTime(const FileState& state);
+// The clock that stamps file writes, in the units of FileState::lastWrite:
+// Windows' system time, which moves every 15.6 ms by default; Linux's coarse
+// real-time clock, which moves every few ms (since 6.13 a file that was
+// looked at since its last change gets a finer time at its next write).
+std::int64_t FileClockNow();
+
+// FileState's time units in one millisecond.
+std::int64_t FileTimeUnitsPerMillisecond();
 
 // The first bytes of a regular file and its size, read at one moment.
 struct FileHead {

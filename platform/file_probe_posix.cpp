@@ -28,11 +28,8 @@ int OpenToRead(const std::string& path)
     return open(path.c_str(), kFlags);
 }
 
-// How long a wait for the file clock may take at most.
-constexpr std::int64_t kLongestWait = 50000000;
+} // namespace
 
-// The clock the kernel stamps file writes with, unless it stamps a file that
-// was looked at since its last change with a finer time.
 std::int64_t FileClockNow()
 {
     timespec now{};
@@ -40,20 +37,7 @@ std::int64_t FileClockNow()
     return Nanoseconds(now);
 }
 
-} // namespace
-
-void WaitForNewerFileTime(const FileState& state)
-{
-    const std::int64_t start = FileClockNow();
-    if (state.kind != FileState::Kind::Regular || state.lastWrite < start ||
-        state.lastWrite - start > kLongestWait) {
-        return;
-    }
-    const timespec pause{0, 1000000};
-    while (FileClockNow() <= state.lastWrite) {
-        nanosleep(&pause, nullptr);
-    }
-}
+std::int64_t FileTimeUnitsPerMillisecond() { return 1000000; }
 
 FileState StateOf(const std::string& path)
 {

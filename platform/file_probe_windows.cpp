@@ -34,10 +34,8 @@ struct OpenFile {
     HANDLE handle;
 };
 
-// How long a wait for the file clock may take at most, in 100 ns steps.
-constexpr std::int64_t kLongestWait = 500000;
+} // namespace
 
-// The system time that file writes are stamped with, in its own ticks.
 std::int64_t FileClockNow()
 {
     FILETIME now{};
@@ -45,19 +43,7 @@ std::int64_t FileClockNow()
     return Ticks(now);
 }
 
-} // namespace
-
-void WaitForNewerFileTime(const FileState& state)
-{
-    const std::int64_t start = FileClockNow();
-    if (state.kind != FileState::Kind::Regular || state.lastWrite < start ||
-        state.lastWrite - start > kLongestWait) {
-        return;
-    }
-    while (FileClockNow() <= state.lastWrite) {
-        Sleep(1);
-    }
-}
+std::int64_t FileTimeUnitsPerMillisecond() { return 10000; }
 
 FileState StateOf(const std::string& path)
 {
