@@ -11,12 +11,16 @@
 
 #include <nlohmann/json.hpp>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <process.h>
+#else
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 #include "export/settings_file.h"
+#include "platform/file_replace.h"
 #include "support/expected_texts.h"
 #include "support/test_drive.h"
 
@@ -274,6 +278,61 @@ TEST(SettingsRecord, DestroyingItWritesTheConsoleLineOnceAndFlushed)
         const orvel::OrvelImportInterface settings("model.glb");
     }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Destroying OrvelImportInterface\n");
+}
+
+// The temporary file behind each replace, written straight through the
+// platform's replace (no console line to capture).
+class TemporaryFile : public ::testing::Test {
+protected:
+    void SetUp() override { std::filesystem::create_directories("C:/ORVEL/CLO3D_Plugin"); }
+
+    TestDrive drive_;
+};
+
+// The temporary is always a new file, and a name is passed over only because
+// it is taken: whatever stands at the next temporary names (links to a file
+// of the user's; on Windows, where links need a privilege, plain files) is
+// never written through, and a folder that does not exist is reported as
+// such at once rather than after trying the other names.
+TEST_F(TemporaryFile, TakenNamesAreSkippedAndOtherErrorsReportedAtOnce)
+{
+#if defined(_WIN32)
+    const int process = _getpid();
+#else
+    const int process = static_cast<int>(getpid());
+#endif
+    // The names are numbered from 0 in each process; under Wine all tests run
+    // in one process, so the planted names reach well past those used before.
+    constexpr int kPlanted = 1000;
+    const std::string victim = "C:/ORVEL/victim.txt";
+    WriteFile(victim, "the user's own");
+    std::vector<std::string> planted;
+    for (int n = 0; n < kPlanted; ++n) {
+        planted.push_back(kSettings + "." + std::to_string(process) + "-" + std::to_string(n) +
+                          ".tmp");
+#if defined(_WIN32)
+        WriteFile(planted.back(), "planted");
+#else
+        std::filesystem::create_symlink(std::filesystem::absolute(victim), planted.back());
+#endif
+    }
+
+    const std::error_code taken = orvel::platform::ReplaceWholeFile(kSettings, "new");
+    EXPECT_TRUE(taken == std::errc::file_exists)
+        << taken.message() << ": every name it tried should have been a planted one";
+    EXPECT_EQ(ReadFile(victim), "the user's own");
+    for (const std::string& name : planted) {
+#if defined(_WIN32)
+        ASSERT_EQ(ReadFile(name), "planted") << name;
+#else
+        ASSERT_TRUE(std::filesystem::is_symlink(name)) << name;
+#endif
+    }
+    EXPECT_FALSE(std::filesystem::exists(kSettings));
+
+    const std::error_code missing =
+        orvel::platform::ReplaceWholeFile("C:/ORVEL/missing/API.json", "new");
+    EXPECT_TRUE(missing == std::errc::no_such_file_or_directory) << missing.message();
 }
 
 } // namespace

@@ -5,8 +5,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "export/viewer_launch.h"
 #include "support/expected_texts.h"
@@ -134,6 +139,35 @@ TEST_F(ViewerLaunch, UnconvertibleCommandLineIsAFailedStart)
     orvel::LaunchViewer("C:/ORVEL/\x81", "C:/ORVEL/CLO3D_Plugin/");
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(utility_.messages, (std::vector<std::string>{kOpening, kFailed}));
+}
+
+// Each start closes the handles of the viewer's process and thread: the
+// host's handle count does not grow over 20 starts.
+TEST_F(ViewerLaunch, LeavesNoHandleOfTheViewerOpen)
+{
+    DWORD before = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &before) == FALSE || before == 0) {
+        GTEST_SKIP() << "GetProcessHandleCount does not count handles here (Wine always "
+                        "answers 0); a leak shows only on Windows itself";
+    }
+    drive_.InstallViewer();
+    const auto start = [] {
+        orvel::LaunchViewer(kSettings, "C:/ORVEL/CLO3D_Plugin/");
+        testing_host::ViewerReport();
+        std::error_code ignored;
+        fs::remove(TestDrive::kViewerReport, ignored);
+    };
+    start(); // handles Windows opens once, on the first start, are not counted
+    ASSERT_NE(GetProcessHandleCount(GetCurrentProcess(), &before), FALSE);
+    for (int i = 0; i < 20; ++i) {
+        start();
+    }
+    DWORD after = 0;
+    ASSERT_NE(GetProcessHandleCount(GetCurrentProcess(), &after), FALSE);
+    // A leak adds one or two handles per start, 20 or 40 in all; Windows may
+    // open a few of its own meanwhile (thread pool workers), never that many.
+    EXPECT_LE(after, before + 5) << before << " handles before the starts";
+    EXPECT_EQ(utility_.messages, std::vector<std::string>(21, kOpening));
 }
 #endif
 

@@ -10,7 +10,12 @@
 #include <system_error>
 #include <thread>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+// After windows.h, which they need.
+#include <tlhelp32.h>
+#include <wchar.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -32,8 +37,48 @@ void SkipTest()
 }
 #endif
 
+#if defined(_WIN32)
+// Waits for the viewers started from C:\Program Files\ORVEL to end. A test is
+// done once its viewer has reported, which is a moment before the viewer has
+// ended: Windows refuses to remove or replace a program file while it runs,
+// and Wine may finish removing one that is ending only after the next test has
+// copied the viewer in again. Viewers started from elsewhere (the stand-in
+// viewer's own tests) are left alone.
+void WaitForViewersToEnd()
+{
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more != FALSE;
+         more = Process32NextW(snapshot, &entry)) {
+        if (_wcsicmp(entry.szExeFile, L"ORVEL.exe") != 0) {
+            continue;
+        }
+        const HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                           entry.th32ProcessID);
+        if (process == nullptr) {
+            continue; // ended meanwhile
+        }
+        wchar_t image[MAX_PATH] = {};
+        DWORD size = MAX_PATH;
+        if (QueryFullProcessImageNameW(process, 0, image, &size) != FALSE &&
+            _wcsicmp(image, L"C:\\Program Files\\ORVEL\\ORVEL.exe") == 0) {
+            WaitForSingleObject(process, 60000);
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+}
+#endif
+
 void RemoveDriveFolders()
 {
+#if defined(_WIN32)
+    WaitForViewersToEnd();
+#endif
     // A test may have left read-only files and folders behind.
     std::error_code ignored;
     const auto writable = [&ignored](const std::filesystem::path& path) {

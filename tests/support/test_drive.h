@@ -4,7 +4,9 @@
 // viewer use removed before and after the test. On Linux the drive is a folder
 // named "C:" inside a new temporary working folder, which is how the plug-in's
 // "C:/..." paths resolve there. Either way, tests can use the same
-// "C:/ORVEL/..." texts as the plug-in.
+// "C:/ORVEL/..." texts as the plug-in. On Windows, before it removes them, it
+// waits for the viewers started from C:\Program Files\ORVEL to end, so that
+// no test meets the files or the processes of the one before.
 //
 // Under Wine that C: drive belongs to the build's own throwaway prefix. Natively
 // on Windows it is the machine's own system drive, which may hold a real viewer
