@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures what one export costs the plug-in (DoFunction with an export service
-# that writes a 48-byte GLB, in both arms alike, and a viewer that exits at
-# once) beside the same work written by hand with the bare system calls,
+# that rewrites a 48-byte GLB in place, in both arms alike, and a viewer that
+# exits at once) beside the same work written by hand with the bare system calls,
 # natively and as the Windows DLL under Wine, and ends with one line for each:
 #   native: DoFunction / by hand = R (95% interval A-B)
 #   windows: DoFunction / by hand = R (95% interval A-B)
