@@ -61,9 +61,9 @@ void RunSteps()
     // user learns which is not, since the viewer may then show an earlier
     // export or fail to open this one.
     if (glb.written == GlbWrite::Nothing) {
-        host::ShowMessage("The host did not write " + glb.path + kMayShowEarlier);
+        host::ShowMessage("CLO 3D did not write " + glb.path + kMayShowEarlier);
     } else if (glb.written == GlbWrite::Incomplete) {
-        host::ShowMessage("The host wrote an incomplete " + glb.path + kMayNotOpen);
+        host::ShowMessage("CLO 3D wrote an incomplete " + glb.path + kMayNotOpen);
     }
     if (settingsError) {
         host::ShowMessage("Could not write " + settingsPath + " (" + Reason(settingsError) + ")" +

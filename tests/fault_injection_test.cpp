@@ -120,7 +120,7 @@ const Row kRows[] = {
       true}},
     {"ExportWritesNothingAndViewerFailsAtOnce",
      With([](Faults& f) { f.exportedBytes = std::nullopt; }),
-     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteNothing, kOpening}, SettingsNaming(kGlb)}},
     // The earlier export is kept as it was, and not passed off as this one.
     {"ExportWritesNothingOverAnEarlierGlb",
      With([](Faults& f) {
@@ -130,18 +130,18 @@ const Row kRows[] = {
              WriteFile(kGlb, kEarlierGlb);
          };
      }),
-     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteNothing, kOpening}, SettingsNaming(kGlb)}},
     // The host's export fails inside: a folder stands where the file belongs.
     {"GlbPathIsAFolder",
      With([](Faults& f) { f.prepare = [] { fs::create_directories(kGlb); }; }),
-     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteNothing, kOpening}, SettingsNaming(kGlb)}},
     {"ExportWritesSomethingThatIsNoGlb",
      With([](Faults& f) { f.exportedBytes = std::string("not a model"); }),
-     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
     // A full disk or a size limit cuts the host's write short.
     {"ExportCutShort",
      With([](Faults& f) { f.exportedBytes = kCutShortGlb; }),
-     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
     {"ExportCutShortOverAnEarlierGlb",
      With([](Faults& f) {
          f.exportedBytes = kCutShortGlb;
@@ -150,7 +150,7 @@ const Row kRows[] = {
              WriteFile(kGlb, testing_host::MinimalGlb());
          };
      }),
-     {{kHostWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteIncomplete, kOpening}, SettingsNaming(kGlb)}},
 #if defined(_WIN32)
     // The viewer of the last export still has it open, sharing only reading:
     // the host cannot write it, and the earlier export stays as it was.
@@ -169,7 +169,7 @@ const Row kRows[] = {
              EXPECT_EQ(ReadFile(kGlb), kEarlierGlb);
          };
      }),
-     {{kHostWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+     {{kClo3dWroteNothing, kOpening}, SettingsNaming(kGlb)}},
 #endif
     {"DriveFolderIsAPlainFile",
      With([](Faults& f) {
@@ -188,7 +188,7 @@ const Row kRows[] = {
          };
          f.permission = Faults::Permission::ReadOnlyFolder;
      }),
-     {{kHostWroteNothing, kCouldNotWriteSettings, kOpening}, std::nullopt, true, true, true}},
+     {{kClo3dWroteNothing, kCouldNotWriteSettings, kOpening}, std::nullopt, true, true, true}},
     {"SettingsFileReadOnly",
      With([](Faults& f) {
          f.prepare = [] {

@@ -17,9 +17,11 @@ inline const std::string kNoExportService =
     "EXPORT_API seems to not be defined. Something is wrong ";
 inline const std::string kConsoleLine = "Destroying OrvelImportInterface\n";
 inline const std::string kMayShowEarlier = ". ORVEL may show an earlier export.";
-inline const std::string kHostWroteNothing = "The host did not write " + kGlb + kMayShowEarlier;
-inline const std::string kHostWroteIncomplete =
-    "The host wrote an incomplete " + kGlb + ". ORVEL may not be able to open it.";
+inline const std::string kMayNotOpen = ". ORVEL may not be able to open it.";
+inline const std::string kClo3dWroteNothing = "CLO 3D did not write " + kGlb + kMayShowEarlier;
+inline const std::string kClo3dWroteIncomplete = "CLO 3D wrote an incomplete " + kGlb + kMayNotOpen;
+// Followed by the system's reason, ")" and kMayNotOpen.
+inline const std::string kCouldNotCheckGlb = "Could not check " + kGlb + " (";
 // Followed by the system's reason, ")" and kMayShowEarlier.
 inline const std::string kCouldNotWriteSettings = "Could not write " + kSettings + " (";
 

@@ -71,7 +71,7 @@ elseif(CASE STREQUAL "export_writes_nothing")
   set(arguments --export-writes-nothing)
   set(expected_text
     "[host] export service: writes nothing (--export-writes-nothing)"
-    "[host] message 2: \"The host did not write ${workspace}/Prepped_For_ORVEL.glb. ORVEL may show an earlier export.\""
+    "[host] message 2: \"CLO 3D did not write ${workspace}/Prepped_For_ORVEL.glb. ORVEL may show an earlier export.\""
     "[host] message 3: \"Attempting to open ORVEL.\""
     "[host] viewer report: error: ")
   set(unexpected_text "Exported project to")
@@ -81,7 +81,7 @@ elseif(CASE STREQUAL "full_disk")
   # run must stay as it was, and the user is told that none was written.
   set(full_disk ON)
   set(expected_text
-    "[host] message 2: \"The host wrote an incomplete ${workspace}/Prepped_For_ORVEL.glb. ORVEL may not be able to open it.\""
+    "[host] message 2: \"CLO 3D wrote an incomplete ${workspace}/Prepped_For_ORVEL.glb. ORVEL may not be able to open it.\""
     "[host] message 3: \"Could not write ${workspace}/API.json ("
     "). ORVEL may show an earlier export.\""
     "[host] message 4: \"Attempting to open ORVEL.\"")
@@ -93,7 +93,7 @@ elseif(CASE STREQUAL "export_ends_host")
   set(earlier_glb ON)
   set(arguments --export-writes-nothing)
   set(expected_text
-    "[host] message 2: \"The host did not write ${workspace}/Prepped_For_ORVEL.glb. ORVEL may show an earlier export.\""
+    "[host] message 2: \"CLO 3D did not write ${workspace}/Prepped_For_ORVEL.glb. ORVEL may show an earlier export.\""
     "[host] message 3: \"Attempting to open ORVEL.\"")
   set(unexpected_text "Exported project to")
 elseif(CASE STREQUAL "no_utility_service")
