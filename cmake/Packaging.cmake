@@ -4,10 +4,11 @@
 # which says so in its name and in the note's first lines.
 install(TARGETS ORVELPlugin LIBRARY DESTINATION . COMPONENT plugin)
 if(ORVEL_TEST_BUILD)
+  # Windows line ends: configure_file turns only the template's own lines into CR LF.
   string(TOUPPER "${ORVEL_TEST_BUILD}" ORVEL_INSTALL_NOTE_HEAD)
-  string(APPEND ORVEL_INSTALL_NOTE_HEAD "\n"
-         "This ZIP is for testing the plug-in. Do not install its DLL in CLO 3D:\n"
-         "only a release built against the SDK of CLO 3D may be used there.\n\n")
+  string(APPEND ORVEL_INSTALL_NOTE_HEAD "\r\n"
+         "This ZIP is for testing the plug-in. Do not install its DLL in CLO 3D:\r\n"
+         "only a release built against the SDK of CLO 3D may be used there.\r\n\r\n")
 else()
   set(ORVEL_INSTALL_NOTE_HEAD "")
 endif()

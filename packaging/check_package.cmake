@@ -85,7 +85,7 @@ if(first_crlf EQUAL -1 OR NOT bare_lf EQUAL -1)
 endif()
 file(READ ${WORK}/unpacked/INSTALL.txt note)
 # A test build's note says so before anything else.
-string(REGEX MATCH "^TEST BUILD [^\r]*NOT FOR USE IN CLO 3D\r\n[^\r]*Do not install" warning "${note}")
+string(REGEX MATCH "^TEST BUILD [^\r\n]*NOT FOR USE IN CLO 3D\r?\n[^\r\n]*Do not install" warning "${note}")
 if(TEST_BUILD AND NOT warning)
   message(FATAL_ERROR "INSTALL.txt of a test build does not begin by saying so:\n${note}")
 elseif(NOT TEST_BUILD AND NOT note MATCHES "^ORVELPlugin ${VERSION} - ")
