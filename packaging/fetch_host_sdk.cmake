@@ -51,7 +51,8 @@ set(header)
 if(NOT "$ENV{CLO_SDK_TOKEN}" STREQUAL "")
   set(header HTTPHEADER "Authorization: Bearer $ENV{CLO_SDK_TOKEN}")
 endif()
-# The URL and the token are secrets: neither is ever printed.
+# The URL and the token are secrets: neither is printed (only a failure's
+# reason, which may name the URL's host).
 file(DOWNLOAD "$ENV{CLO_SDK_ZIP_URL}" ${archive} ${header} TLS_VERIFY ON STATUS status)
 list(GET status 0 code)
 if(NOT code EQUAL 0)
