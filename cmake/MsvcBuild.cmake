@@ -1,4 +1,4 @@
-# Compiler and linker settings of the shipped MSVC build, for every target.
+# Compiler and linker settings of the MSVC builds, for every target.
 #
 # - /MD: the shared C++ runtime, the one the host uses; the plug-in hands C++
 #   strings to the host and back.

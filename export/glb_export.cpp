@@ -7,13 +7,9 @@
 #include <thread>
 
 #include "CLOAPIInterface.h"
+#include "export/export_option.h"
 #include "host/host_services.h"
 #include "platform/file_probe.h"
-
-// The host reads the record by its own layout. A debug build of the Microsoft
-// runtime has a larger std::string and cannot match it: build in Release.
-static_assert(sizeof(Marvelous::ImportExportOption) == 176,
-              "option record does not match the host's 176-byte layout");
 
 namespace orvel {
 namespace {
@@ -21,55 +17,6 @@ namespace {
 constexpr char kGlbExtension[] = ".glb";
 constexpr char kNoExportServiceMessage[] =
     "EXPORT_API seems to not be defined. Something is wrong ";
-
-// The option values the viewer's import expects of a GLB export.
-Marvelous::ImportExportOption MakeExportOption()
-{
-    Marvelous::ImportExportOption option;
-    option.flag08 = true;
-    option.flag09 = false;
-    option.flag10 = true;
-    option.value12 = 0;
-    option.flag16 = false;
-    option.flag17 = false;
-    option.flag18 = false;
-    option.real20 = 2048.0F;
-    option.count24 = 4;
-    option.real28 = 1.0F;
-    option.real32 = 0.01F;
-    option.flag36 = true;
-    for (bool& flag : option.flags37) {
-        flag = false;
-    }
-    option.real48 = 0.001F;
-    option.value52 = 0;
-    option.count56 = 1;
-    option.count60 = 2;
-    option.value64 = 0;
-    option.count68 = 1;
-    option.value72 = 0;
-    option.flags76[0] = false;
-    option.flags76[1] = false;
-    option.flag78 = false;
-    option.flag80 = false;
-    option.values84[0] = 0;
-    option.values84[1] = 0;
-    option.flag92 = true;
-    option.real96 = 1.0F;
-    option.count100 = 30;
-    option.real104 = 1.0F;
-    option.flag108 = false;
-    option.values112[0] = 0;
-    option.values112[1] = 0;
-    option.flags120[0] = false;
-    option.flags120[1] = false;
-    option.value124 = 0;
-    option.flag128 = true;
-    option.flag129 = true;
-    option.text136.clear();
-    option.value168 = 0;
-    return option;
-}
 
 // A binary glTF begins with a 12-byte header (magic "glTF", version, total
 // length) and the header of its first chunk (length, type), each a
@@ -145,7 +92,8 @@ ExportedGlb ExportSceneToGlb(std::string folder, std::string baseName)
         host::ShowMessage(kNoExportServiceMessage);
         return {};
     }
-    Marvelous::ImportExportOption option = MakeExportOption();
+    Marvelous::ImportExportOption option;
+    FillExportOption(option);
     // Obtained afresh for the call; a host that withdrew the service in the
     // meantime is treated like one that never had it.
     CLOAPI::ExportAPIInterface* exporter = host::ExportService();

@@ -1,6 +1,7 @@
 # Makes the user's ZIP with CPack in a scratch folder and checks what a user
 # unpacks from it. Run with -DCPACK= -DCONFIG= (CPackConfig.cmake) -DWORK=
-# (scratch folder) -DDLL= (the built plug-in) -DVERSION= and, for a
+# (scratch folder) -DDLL= (the built plug-in) -DVERSION=, -DTEST_BUILD= (empty
+# for the build for users, else what kind of test build it is) and, for a
 # multi-configuration build, -DBUILD_CONFIG= (the configuration to pack).
 cmake_minimum_required(VERSION 3.25)
 
@@ -20,6 +21,14 @@ file(GLOB zips ${WORK}/*.zip)
 list(LENGTH zips count)
 if(NOT count EQUAL 1)
   message(FATAL_ERROR "expected one ZIP in ${WORK}, found [${zips}]")
+endif()
+
+# A test build is named as one; only the build for users has the plain name.
+get_filename_component(zip_name ${zips} NAME)
+if(TEST_BUILD AND NOT zip_name MATCHES "^ORVELPlugin-${VERSION}-win64-[a-z-]+-test-build\\.zip$")
+  message(FATAL_ERROR "${zip_name} is a test build but is not named as one")
+elseif(NOT TEST_BUILD AND NOT zip_name STREQUAL "ORVELPlugin-${VERSION}-win64.zip")
+  message(FATAL_ERROR "${zip_name} is not named ORVELPlugin-${VERSION}-win64.zip")
 endif()
 
 # Exactly two files at the top level, nothing else.
@@ -49,6 +58,19 @@ foreach(expected VS_VERSION_INFO FileVersion OriginalFilename ORVELPlugin.dll ${
     message(FATAL_ERROR "ORVELPlugin.dll has no version resource entry \"${expected}\" [${resource}]")
   endif()
 endforeach()
+# Its description and comments, as Windows shows them in the file's properties.
+file(STRINGS ${WORK}/unpacked/ORVELPlugin.dll warnings ENCODING UTF-16LE REGEX "not for use in CLO 3D")
+if(TEST_BUILD)
+  foreach(expected "^TEST BUILD, not for use in CLO 3D - " "^Test build .*, not for use in CLO 3D$")
+    set(found ${warnings})
+    list(FILTER found INCLUDE REGEX "${expected}")
+    if(NOT found)
+      message(FATAL_ERROR "ORVELPlugin.dll's version resource does not say it is a test build [${warnings}]")
+    endif()
+  endforeach()
+elseif(warnings)
+  message(FATAL_ERROR "ORVELPlugin.dll's version resource calls the build for users a test build [${warnings}]")
+endif()
 
 # The note is Windows text and names what the export touches on disk.
 # (Read as bytes: a text read would drop the carriage returns.)
@@ -62,6 +84,13 @@ if(first_crlf EQUAL -1 OR NOT bare_lf EQUAL -1)
   message(FATAL_ERROR "INSTALL.txt does not end every line with CR LF")
 endif()
 file(READ ${WORK}/unpacked/INSTALL.txt note)
+# A test build's note says so before anything else.
+string(REGEX MATCH "^TEST BUILD [^\r\n]*NOT FOR USE IN CLO 3D\r?\n[^\r\n]*Do not install" warning "${note}")
+if(TEST_BUILD AND NOT warning)
+  message(FATAL_ERROR "INSTALL.txt of a test build does not begin by saying so:\n${note}")
+elseif(NOT TEST_BUILD AND NOT note MATCHES "^ORVELPlugin ${VERSION} - ")
+  message(FATAL_ERROR "INSTALL.txt of the build for users does not begin with its title:\n${note}")
+endif()
 foreach(expected "C:/ORVEL/CLO3D_Plugin" "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"
         "C:/ORVEL/CLO3D_Plugin/API.json" "C:\\Program Files\\ORVEL\\ORVEL.exe"
         "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"" "Export for ORVEL (BETA)" "ORVELPlugin ${VERSION}")

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Makes the ZIP users install (ORVELPlugin.dll and INSTALL.txt) from the
 # MinGW-w64 cross build, to show its layout, and lists it. The MinGW-built DLL
-# is a test build, never one to give users: the shipped ZIP comes from the MSVC
-# build on Windows (`cmake --preset windows-msvc`, `cmake --build --preset
-# windows-msvc`, `cpack --preset windows-msvc`).
+# is a test build against the stand-in SDK, never one to give users, and says
+# so. The ZIP for users comes only from the MSVC build on Windows against the
+# host's real SDK (`cmake --preset windows-msvc -DORVEL_HOST_SDK_DIR=<SDK
+# folder>`, `cmake --build --preset windows-msvc`, `cpack --preset
+# windows-msvc`), which CI's release job makes (docs/windows-build.md).
 #
 # Usage: scripts/package.sh [build folder]   (default: build/windows-mingw)
 set -euo pipefail

@@ -19,6 +19,7 @@
 
 #include "export/glb_export.h"
 #include "support/fake_host.h"
+#include "support/option_record.h"
 #include "support/test_drive.h"
 
 namespace {
@@ -31,17 +32,6 @@ using testing_host::TestDrive;
 namespace fs = std::filesystem;
 
 const std::string kNoExportService = "EXPORT_API seems to not be defined. Something is wrong ";
-
-// Little-endian value of `width` bytes at `offset` of the received record.
-std::uint64_t ValueAt(const std::vector<unsigned char>& record, std::size_t offset,
-                      std::size_t width)
-{
-    std::uint64_t value = 0;
-    for (std::size_t i = width; i > 0; --i) {
-        value = (value << 8U) | record.at(offset + i - 1);
-    }
-    return value;
-}
 
 TEST(GlbExport, AsksTheHostForFolderBaseNameAndExtensionAndReturnsThatPath)
 {
@@ -360,28 +350,8 @@ TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)
     static_cast<void>(orvel::ExportSceneToGlb("C:/ORVEL/CLO3D_Plugin/", "Prepped_For_ORVEL"));
     ASSERT_EQ(exporter.calls.size(), 1U);
     const std::vector<unsigned char>& record = exporter.calls[0].option;
-    ASSERT_EQ(record.size(), 176U);
-
-    struct Field {
-        std::size_t offset;
-        std::size_t width;
-        std::uint64_t value;
-    };
-    const Field fields[] = {
-        {8, 1, 1},   {9, 1, 0},           {10, 1, 1},          {12, 4, 0},
-        {16, 1, 0},  {17, 1, 0},          {18, 1, 0},          {20, 4, 0x45000000},
-        {24, 4, 4},  {28, 4, 0x3F800000}, {32, 4, 0x3C23D70A}, {36, 1, 1},
-        {37, 8, 0},  {48, 4, 0x3A83126F}, {52, 4, 0},          {56, 4, 1},
-        {60, 4, 2},  {64, 4, 0},          {68, 4, 1},          {72, 4, 0},
-        {76, 2, 0},  {78, 1, 0},          {80, 1, 0},          {84, 8, 0},
-        {92, 1, 1},  {96, 4, 0x3F800000}, {100, 4, 30},        {104, 4, 0x3F800000},
-        {108, 1, 0}, {112, 8, 0},         {120, 2, 0},         {124, 4, 0},
-        {128, 1, 1}, {129, 1, 1},         {168, 4, 0},
-    };
-    for (const Field& field : fields) {
-        EXPECT_EQ(ValueAt(record, field.offset, field.width), field.value)
-            << "at offset " << field.offset;
-    }
+    ASSERT_EQ(record.size(), testing_host::kOptionRecordSize);
+    EXPECT_EQ(testing_host::WrongOptionFields(record.data()), std::vector<std::string>{});
     EXPECT_EQ(exporter.calls[0].optionText, "");
 }
 

@@ -1,0 +1,71 @@
+# Runs packaging/fetch_host_sdk.cmake (-DSCRIPT=) in -DWORK= on SDK archives
+# made here and fetched by file:// URL, once per row below: what the release
+# job does without its secrets, without a pinned SHA-256, with another one,
+# with an archive that is no SDK, and with the right one.
+cmake_minimum_required(VERSION 3.25)
+
+file(REMOVE_RECURSE ${WORK})
+file(MAKE_DIRECTORY ${WORK}/sdk/sdk-2024/include ${WORK}/sdk/sdk-2024/lib ${WORK}/sdk/sdk-2024/bin
+     ${WORK}/no-lib/include)
+file(WRITE ${WORK}/sdk/sdk-2024/include/CLOAPIInterface.h "// the SDK's header\n")
+file(WRITE ${WORK}/sdk/sdk-2024/lib/CLOAPIInterface.lib "")
+file(WRITE ${WORK}/sdk/sdk-2024/lib/libCLOAPIInterface.so "")
+file(WRITE ${WORK}/sdk/sdk-2024/bin/CLOAPIInterface.dll "")
+file(WRITE ${WORK}/no-lib/include/CLOAPIInterface.h "// a header alone\n")
+foreach(name sdk no-lib)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${WORK}/${name}.zip --format=zip -- .
+                  WORKING_DIRECTORY ${WORK}/${name} RESULT_VARIABLE failed)
+  if(failed)
+    message(FATAL_ERROR "cannot make ${WORK}/${name}.zip")
+  endif()
+endforeach()
+file(SHA256 ${WORK}/sdk.zip sdk_hash)
+file(SHA256 ${WORK}/no-lib.zip no_lib_hash)
+if(WORK MATCHES "^/")
+  set(url file://${WORK})
+else()
+  set(url file:///${WORK})
+endif()
+set(other_hash 0000000000000000000000000000000000000000000000000000000000000000)
+
+# Rows: name | URL ("-" for none) | pin file's lines | what the output must
+# match ("OK" for success).
+set(rows
+  "no secrets|-|${sdk_hash}|CLO_SDK_ZIP_URL.*CLO_SDK_TOKEN.*nothing is released"
+  "nothing pinned|${url}/sdk.zip|# only a comment|pins no SHA-256.*${sdk_hash}"
+  "another SDK|${url}/sdk.zip|${other_hash}|has changed: its SHA-256 is ${sdk_hash}, but .* pins ${other_hash}"
+  "no hash in the file|${url}/sdk.zip|not-a-hash|holds \"not-a-hash\", which is no SHA-256"
+  "unreachable URL|${url}/missing.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed"
+  "no library|${url}/no-lib.zip|${no_lib_hash}|include/CLOAPIInterface.h but no lib/"
+  "the pinned SDK|${url}/sdk.zip|# the SDK of 2024\n${sdk_hash}  host-sdk.zip|OK")
+foreach(row IN LISTS rows)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 0 name)
+  list(GET fields 1 row_url)
+  list(GET fields 2 pin)
+  list(GET fields 3 expected)
+  set(env --unset=GITHUB_ACTIONS --unset=CLO_SDK_TOKEN --unset=CLO_SDK_ZIP_URL)
+  if(NOT row_url STREQUAL "-")
+    list(APPEND env CLO_SDK_ZIP_URL=${row_url})
+  endif()
+  string(REPLACE "\\n" "\n" pin "${pin}")
+  file(WRITE ${WORK}/host-sdk.sha256 "${pin}\n")
+  file(REMOVE ${WORK}/env ${WORK}/path)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E env ${env}
+                          ${CMAKE_COMMAND} -DDESTINATION=${WORK}/fetched -DPIN=${WORK}/host-sdk.sha256
+                          -DENV_FILE=${WORK}/env -DPATH_FILE=${WORK}/path -P ${SCRIPT}
+                  RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REGEX REPLACE "[ \n]+" " " flat "${output}")
+  if(expected STREQUAL "OK")
+    file(READ ${WORK}/env env_file)
+    file(TO_NATIVE_PATH ${WORK}/fetched/unpacked/sdk-2024/bin bin)
+    file(READ ${WORK}/path path_file)
+    if(failed OR NOT env_file STREQUAL "ORVEL_HOST_SDK_DIR=${WORK}/fetched/unpacked/sdk-2024\n"
+       OR NOT path_file STREQUAL "${bin}\n")
+      message(FATAL_ERROR "${name}: expected success, got (${failed}):\n${output}\n${env_file}${path_file}")
+    endif()
+  elseif(NOT failed OR NOT flat MATCHES "${expected}" OR EXISTS ${WORK}/env)
+    message(FATAL_ERROR "${name}: expected a failure saying \"${expected}\", got (${failed}):\n${output}")
+  endif()
+  message(STATUS "${name}: as expected")
+endforeach()

@@ -1,0 +1,97 @@
+#include "option_record.h"
+
+#include <cstdint>
+#include <cstdio>
+
+namespace testing_host {
+namespace {
+
+// The listed fields: offset, width in bytes, and the value as a little-endian
+// number (floats as their IEEE single-precision bits).
+struct Field {
+    std::size_t offset;
+    std::size_t width;
+    std::uint64_t value;
+};
+
+constexpr Field kFields[] = {
+    {8, 1, 1},   {9, 1, 0},           {10, 1, 1},          {12, 4, 0},
+    {16, 1, 0},  {17, 1, 0},          {18, 1, 0},          {20, 4, 0x45000000},
+    {24, 4, 4},  {28, 4, 0x3F800000}, {32, 4, 0x3C23D70A}, {36, 1, 1},
+    {37, 8, 0},  {48, 4, 0x3A83126F}, {52, 4, 0},          {56, 4, 1},
+    {60, 4, 2},  {64, 4, 0},          {68, 4, 1},          {72, 4, 0},
+    {76, 2, 0},  {78, 1, 0},          {80, 1, 0},          {84, 8, 0},
+    {92, 1, 1},  {96, 4, 0x3F800000}, {100, 4, 30},        {104, 4, 0x3F800000},
+    {108, 1, 0}, {112, 8, 0},         {120, 2, 0},         {124, 4, 0},
+    {128, 1, 1}, {129, 1, 1},         {168, 4, 0},
+};
+
+std::uint64_t ValueAt(const unsigned char* record, const Field& field)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = field.width; i > 0; --i) {
+        value = (value << 8U) | record[field.offset + i - 1];
+    }
+    return value;
+}
+
+std::string Hex(std::uint64_t value)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llx", static_cast<unsigned long long>(value));
+    return text;
+}
+
+const Field* FieldAt(std::size_t offset)
+{
+    for (const Field& field : kFields) {
+        if (offset >= field.offset && offset < field.offset + field.width) {
+            return &field;
+        }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::vector<std::string> WrongOptionFields(const unsigned char* record)
+{
+    std::vector<std::string> wrong;
+    for (const Field& field : kFields) {
+        if (ValueAt(record, field) != field.value) {
+            wrong.push_back("offset " + std::to_string(field.offset) + ": " +
+                            Hex(ValueAt(record, field)) + ", expected " + Hex(field.value));
+        }
+    }
+    return wrong;
+}
+
+std::vector<std::string> ChangedUnlistedBytes(const unsigned char* made,
+                                              const unsigned char* passed)
+{
+    std::vector<std::string> changed;
+    for (std::size_t offset = 0; offset < kOptionRecordSize; ++offset) {
+        const bool text = offset >= kOptionTextOffset && offset < kOptionTextEnd;
+        if (!text && FieldAt(offset) == nullptr && made[offset] != passed[offset]) {
+            changed.push_back("offset " + std::to_string(offset) + ": " + Hex(passed[offset]) +
+                              ", made as " + Hex(made[offset]));
+        }
+    }
+    return changed;
+}
+
+std::vector<std::string> FieldsMadeWithTheirValues(const unsigned char* made)
+{
+    std::vector<std::string> same;
+    for (std::size_t offset = 0; offset < kOptionRecordSize; ++offset) {
+        const Field* field = FieldAt(offset);
+        const auto expected =
+            field == nullptr ? 0U : (field->value >> (8U * (offset - field->offset))) & 0xFFU;
+        if (field != nullptr && made[offset] == expected) {
+            same.push_back("offset " + std::to_string(offset) + " is made as " + Hex(expected));
+        }
+    }
+    return same;
+}
+
+} // namespace testing_host
