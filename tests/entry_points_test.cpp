@@ -5,6 +5,7 @@
 #include <string>
 
 #include "plugin_module.h"
+#include "support/expected_texts.h"
 #include "support/fake_host.h"
 
 namespace {
@@ -14,7 +15,7 @@ using testing_host::InstalledServices;
 using testing_host::RecordingExporter;
 using testing_host::RecordingUtility;
 
-const std::string kPrefix = "DoFunctionAferLoadingProject starts... for file type -  ";
+const std::string& kPrefix = testing_host::texts::kAfterLoadPrefix;
 
 class EntryPoints : public ::testing::Test {
 protected:

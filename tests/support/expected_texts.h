@@ -6,6 +6,8 @@
 
 namespace testing_host::texts {
 
+inline const std::string kAfterLoadPrefix =
+    "DoFunctionAferLoadingProject starts... for file type -  ";
 inline const std::string kGlb = "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb";
 inline const std::string kSettings = "C:/ORVEL/CLO3D_Plugin/API.json";
 inline const std::string kExported = "Exported project to ";
