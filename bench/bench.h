@@ -9,18 +9,15 @@
 namespace orvel_bench {
 
 struct Options {
-    std::size_t pairs = 0;           // timed pairs (per step in the per-step mode)
-    std::size_t warmup = 0;          // pairs run first and not counted
-    std::size_t resamples = 2000;    // bootstrap resamples for the interval
-    std::size_t seed = 1;            // order of the arms and the bootstrap
-    std::size_t hostMemoryMb = 0;    // memory filled first, as a host holding a project
-    std::size_t environmentSize = 0; // extra environment variables, as a host may have
-    bool steps = false;              // time the plug-in's steps one by one instead
+    std::size_t pairs = 0;        // timed pairs (per step in the per-step mode)
+    std::size_t warmup = 0;       // pairs run first and not counted
+    std::size_t resamples = 2000; // bootstrap resamples for the interval
+    std::size_t seed = 1;         // order of the arms and the bootstrap
+    bool steps = false;           // time the plug-in's steps one by one instead
 };
 
-// Reads --pairs=N, --warmup=N, --resamples=N, --seed=N, --host_memory_mb=N,
-// --environment_variables=N and --steps; a later occurrence replaces an
-// earlier one. False, with a message, for anything else.
+// Reads --pairs=N, --warmup=N, --resamples=N, --seed=N and --steps; a later
+// occurrence replaces an earlier one. False, with a message, for anything else.
 bool ParseOptions(int argc, char** argv, Options& options);
 
 // One run of one arm: its wall-clock time and the CPU time it cost, in
@@ -79,10 +76,16 @@ EntryPoint Setup();
 // call has ended, and returns how many there were.
 std::size_t WaitForViewers();
 
+// Waits until the data written to the file at `path` have reached the disk.
+// A user's exports come seconds apart: the next one never waits for the
+// writes of the last (ext4 writes a file truncated or renamed over another at
+// once, and truncating it again waits for that write).
+void FlushToDisk(const char* path);
+
 // This process's CPU time (natively with that of its waited-for children).
 double CpuMicroseconds();
 
-// Where standard output goes while exports run (see QuietStdout in main.cpp).
+// Where standard output goes while exports run (see Quietly in main.cpp).
 extern const char kQuietOutput[];
 
 // The job's physical minimum, part by part, with the system's bare calls and

@@ -1,13 +1,8 @@
-// What one export costs the plug-in, against the job's physical minimum.
-//
-// Each pair runs DoFunction, found as the host finds it, and the minimal arm:
-// the least the export needs with no safety at all (bench/minimal_*.cpp),
-// around the same export service. Both arms run in the same process, on the
-// same "C:" drive, with services that cost next to nothing and a viewer that
-// exits at once; after each arm the benchmark waits, untimed, for the viewer
-// it started and for the file clock (bench.h). With --steps it instead times
-// the plug-in's steps one by one through their own functions, each beside the
-// matching part of the minimal arm.
+// What one export costs the plug-in, against the job's physical minimum: each
+// pair runs DoFunction, found as the host finds it, and the minimal arm
+// (bench.h), in one process, on one "C:" drive, with the same services (which
+// cost next to nothing) and a viewer that exits at once. With --steps it times
+// the plug-in's steps one by one instead, each beside the minimal's part.
 #include <fcntl.h>
 #if defined(_WIN32)
 #include <io.h>
@@ -121,7 +116,8 @@ void WaitForNewerFileTime()
 }
 
 // Times `work`, then waits for the viewers it started (the CPU time covers
-// that wait, natively with the viewers' own CPU time) and for the file clock.
+// that wait, natively with the viewers' own CPU time), for the disk and for
+// the file clock.
 template <typename Work>
 Sample TimeArm(std::size_t viewers, const Work& work)
 {
@@ -133,6 +129,7 @@ Sample TimeArm(std::size_t viewers, const Work& work)
     sample.ok = WaitForViewers() == viewers && sample.ok;
     sample.cpuUs = CpuMicroseconds() - cpuBefore;
     sample.wallUs = std::chrono::duration<double, std::micro>(end - start).count();
+    FlushToDisk(kSettingsPath.c_str());
     WaitForNewerFileTime();
     return sample;
 }
@@ -237,16 +234,6 @@ int main(int argc, char** argv)
     if (doFunction == nullptr) {
         return 1;
     }
-    // Filled, as the memory of a host holding an open project: a fork then
-    // costs what it costs in such a host.
-    const std::vector<char> hostMemory(options.hostMemoryMb << 20, '\1');
-    for (std::size_t i = 0; i < options.environmentSize; ++i) {
-        testing_host::SetEnvironment("ORVEL_BENCH_FILLER_" + std::to_string(i),
-                                     "a value of about the length a host's variables have");
-    }
-    std::printf("host memory %zu MiB, %zu extra environment variables\n", hostMemory.size() >> 20,
-                options.environmentSize);
-
     // A fresh "C:" drive with the viewer; services installed as the host does.
     const testing_host::TestDrive drive;
     drive.InstallViewer();

@@ -62,6 +62,13 @@ std::size_t WaitForViewers()
     }
 }
 
+void FlushToDisk(const char* path)
+{
+    const int file = open(path, O_WRONLY | O_CLOEXEC);
+    fdatasync(file);
+    close(file);
+}
+
 double CpuMicroseconds()
 {
     double total = 0;

@@ -74,6 +74,14 @@ std::size_t WaitForViewers()
     return job.ActiveProcesses == 1 ? started : 0;
 }
 
+void FlushToDisk(const char* path)
+{
+    const HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FlushFileBuffers(file);
+    CloseHandle(file);
+}
+
 double CpuMicroseconds()
 {
     FILETIME times[4] = {}; // creation, exit, kernel, user

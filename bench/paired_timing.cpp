@@ -16,8 +16,6 @@ bool ParseOptions(int argc, char** argv, Options& options)
         {"warmup", &options.warmup},
         {"resamples", &options.resamples},
         {"seed", &options.seed},
-        {"host_memory_mb", &options.hostMemoryMb},
-        {"environment_variables", &options.environmentSize},
     };
     for (int i = 1; i < argc; ++i) {
         char name[32] = {};
@@ -37,7 +35,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         } else {
             std::fprintf(stderr,
                          "unknown option %s (options: --pairs=N --warmup=N --resamples=N "
-                         "--seed=N --host_memory_mb=N --environment_variables=N --steps)\n",
+                         "--seed=N --steps)\n",
                          argv[i]);
             return false;
         }
@@ -65,13 +63,9 @@ PairedResults RunPairs(const Options& options, const std::function<Sample()>& pl
     };
     for (std::size_t i = 0; i < options.warmup + options.pairs; ++i) {
         const bool keep = i >= options.warmup;
-        if (pluginFirst(random)) {
-            run(plugin, results.plugin, keep);
-            run(minimal, results.minimal, keep);
-        } else {
-            run(minimal, results.minimal, keep);
-            run(plugin, results.plugin, keep);
-        }
+        const bool swap = !pluginFirst(random);
+        run(swap ? minimal : plugin, swap ? results.minimal : results.plugin, keep);
+        run(swap ? plugin : minimal, swap ? results.plugin : results.minimal, keep);
     }
     return results;
 }

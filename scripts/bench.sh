@@ -13,8 +13,6 @@
 #                              (a table per platform, no closing lines)
 #   --pairs=N                  timed pairs (default 2000 natively, 500 under Wine)
 #   --warmup=N                 pairs run first and not counted (50; 20 under Wine)
-#   --host_memory_mb=N         fill N MiB first, as a host holding a project
-#   --environment_variables=N  add N variables to the environment first
 #   --seed=N --resamples=N     order of the arms; bootstrap resamples (2000)
 # ORVEL_BENCH_PLATFORMS="native" (or "windows") runs one of the two.
 set -euo pipefail
