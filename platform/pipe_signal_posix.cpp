@@ -1,6 +1,7 @@
 #include "pipe_signal.h"
 
 #include <pthread.h>
+#include <stdio.h>
 #include <time.h>
 
 namespace orvel::platform {
@@ -42,5 +43,9 @@ PipeSignalGuard::~PipeSignalGuard()
     }
     pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
+
+StreamLock::StreamLock(std::FILE* stream) noexcept : stream_(stream) { flockfile(stream_); }
+
+StreamLock::~StreamLock() { funlockfile(stream_); }
 
 } // namespace orvel::platform
