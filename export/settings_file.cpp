@@ -9,6 +9,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/pipe_signal.h"
+#include "platform/stream_lock.h"
 
 namespace orvel {
 namespace {

@@ -1,8 +1,6 @@
 // Writing to the host's standard output without the host paying for it.
 #pragma once
 
-#include <cstdio>
-
 #if !defined(_WIN32)
 #include <signal.h>
 #endif
@@ -34,20 +32,9 @@ private:
 #endif
 };
 
-// Holds a C stream's own lock while it lives, so that no other thread's
-// stream call comes between the holder's calls on that stream. The lock is
-// recursive, and the C library's own calls on the stream (those std::cout
-// makes through it included) take it as well: flockfile on POSIX, the C
-// runtime's own _lock_file on Windows.
-class StreamLock {
-public:
-    explicit StreamLock(std::FILE* stream) noexcept;
-    StreamLock(const StreamLock&) = delete;
-    StreamLock& operator=(const StreamLock&) = delete;
-    ~StreamLock();
-
-private:
-    std::FILE* stream_;
-};
+#if defined(_WIN32)
+inline PipeSignalGuard::PipeSignalGuard() noexcept = default;
+inline PipeSignalGuard::~PipeSignalGuard() = default;
+#endif
 
 } // namespace orvel::platform

@@ -1,7 +1,6 @@
 #include "pipe_signal.h"
 
 #include <pthread.h>
-#include <stdio.h>
 #include <time.h>
 
 namespace orvel::platform {
@@ -43,9 +42,5 @@ PipeSignalGuard::~PipeSignalGuard()
     }
     pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
-
-StreamLock::StreamLock(std::FILE* stream) noexcept : stream_(stream) { flockfile(stream_); }
-
-StreamLock::~StreamLock() { funlockfile(stream_); }
 
 } // namespace orvel::platform

@@ -22,7 +22,7 @@
 #endif
 
 #include "export/settings_file.h"
-#include "platform/pipe_signal.h"
+#include "platform/stream_lock.h"
 #include "support/expected_texts.h"
 #include "support/test_drive.h"
 

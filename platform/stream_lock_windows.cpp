@@ -1,4 +1,4 @@
-#include "pipe_signal.h"
+#include "stream_lock.h"
 
 #include <windows.h>
 
@@ -39,10 +39,6 @@ const StreamLockCalls& Calls() noexcept
 }
 
 } // namespace
-
-PipeSignalGuard::PipeSignalGuard() noexcept = default;
-
-PipeSignalGuard::~PipeSignalGuard() = default;
 
 StreamLock::StreamLock(std::FILE* stream) noexcept : stream_(stream) { Calls().lock(stream_); }
 
