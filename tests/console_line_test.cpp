@@ -42,6 +42,8 @@ public:
     // std::cout's exception mask and state as seen at each write and flush.
     std::vector<std::ios_base::iostate> masksSeen;
     std::vector<std::ios_base::iostate> statesSeen;
+    // Whether another thread could have taken stdout's lock at each (POSIX).
+    std::vector<bool> stdoutOpenSeen;
 
 protected:
     int_type overflow(int_type c) override
@@ -74,6 +76,16 @@ private:
     {
         masksSeen.push_back(std::cout.exceptions());
         statesSeen.push_back(std::cout.rdstate());
+#if !defined(_WIN32)
+        bool open = false;
+        std::thread([&open] {
+            if (ftrylockfile(stdout) == 0) {
+                funlockfile(stdout);
+                open = true;
+            }
+        }).join();
+        stdoutOpenSeen.push_back(open);
+#endif
     }
 
     bool broken_;
@@ -108,6 +120,7 @@ protected:
     std::streambuf* previous_ = nullptr;
 };
 
+// Written and flushed while stdout's own lock keeps the host's threads out.
 TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
 {
     HostOutput output(false);
@@ -116,6 +129,7 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     EXPECT_EQ(output.received, kConsoleLine);
     EXPECT_EQ(output.flushes, 1);
     EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
+    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), false));
 }
 
 TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
