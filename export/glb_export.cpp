@@ -121,9 +121,6 @@ bool IsCompleteGlb(platform::FileReader& file)
     }
     const std::uint64_t jsonLength = LittleEndianAt(head, 12);
     const std::uint64_t jsonEnd = sizeof(head) + jsonLength;
-    if (jsonEnd > file.size()) {
-        return false;
-    }
     char json[kJsonLookahead];
     const std::size_t wanted = jsonLength < sizeof(json) ? jsonLength : sizeof(json);
     if (file.ReadAt(sizeof(head), json, wanted) != wanted || !OpensAnObject(json, wanted)) {
@@ -159,13 +156,10 @@ ExportedGlb Judge(std::string path, const platform::FileState& before)
         return exported;
     }
     platform::FileReader file(exported.path);
-    const bool whole = file.regular() && IsCompleteGlb(file);
+    const bool whole = IsCompleteGlb(file);
     if (file.error()) {
         exported.written = GlbWrite::Unchecked;
         exported.error = file.error();
-    } else if (!file.regular()) {
-        // Replaced by something other than a file since it was looked at.
-        exported.written = GlbWrite::Nothing;
     } else {
         exported.written = whole ? GlbWrite::Complete : GlbWrite::Incomplete;
     }

@@ -62,13 +62,13 @@ public:
 
     // Why the file could not be opened or read; empty while all went well.
     const std::error_code& error() const { return error_; }
-    // Whether what was opened is a regular file, which alone is read.
-    bool regular() const { return regular_; }
     // The whole file's size when it was opened.
     std::uint64_t size() const { return size_; }
 
     // Reads up to `count` bytes at `offset` into `buffer` and returns how
-    // many it read: fewer only where the file ends. Nothing on an error.
+    // many it read: fewer only where the file ends. Nothing on an error, and
+    // nothing from what is no regular file (a FIFO or a device put in the
+    // file's place meanwhile), which could keep the reader waiting.
     std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t count);
 
 private:
