@@ -121,9 +121,10 @@ bool IsCompleteGlb(platform::FileReader& file)
     }
     const std::uint64_t jsonLength = LittleEndianAt(head, 12);
     const std::uint64_t jsonEnd = sizeof(head) + jsonLength;
+    // A JSON chunk cut short by the file's end fails the last test below.
     char json[kJsonLookahead];
     const std::size_t wanted = jsonLength < sizeof(json) ? jsonLength : sizeof(json);
-    if (file.ReadAt(sizeof(head), json, wanted) != wanted || !OpensAnObject(json, wanted)) {
+    if (!OpensAnObject(json, file.ReadAt(sizeof(head), json, wanted))) {
         return false;
     }
     if (jsonEnd == file.size()) {
