@@ -144,22 +144,23 @@ std::string GlbWithWord(std::size_t offset, std::uint32_t value)
 constexpr std::size_t kJsonStart = 20; // after the header and the JSON chunk's header
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 
-// The minimal GLB followed by `extra`, as one more chunk of `type` whose
-// header says `length` bytes, with the header's total length made the
-// file's size.
-std::string GlbWithChunk(std::uint32_t type, std::uint32_t length, const std::string& extra)
-{
-    std::string bytes = testing_host::MinimalGlb() + Word(length) + Word(type) + extra;
-    bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
-    return bytes;
-}
-
 // A GLB whose JSON text is `json`, padded with spaces as the format pads it.
 std::string GlbWithJson(std::string json)
 {
     json.append((4 - json.size() % 4) % 4, ' ');
     const auto length = static_cast<std::uint32_t>(json.size());
     return "glTF" + Word(2) + Word(kJsonStart + length) + Word(length) + "JSON" + json;
+}
+
+// `glb` (the minimal GLB by default) followed by `extra`, as one more chunk
+// of `type` whose header says `length` bytes, with the header's total length
+// made the file's size.
+std::string GlbWithChunk(std::uint32_t type, std::uint32_t length, const std::string& extra,
+                         std::string glb = testing_host::MinimalGlb())
+{
+    glb += Word(length) + Word(type) + extra;
+    glb.replace(8, 4, Word(static_cast<std::uint32_t>(glb.size())));
+    return glb;
 }
 
 const std::string kEarlier = testing_host::MinimalGlb();
@@ -416,6 +417,12 @@ const CheckRow kCheckRows[] = {
      GlbWrite::Incomplete},
     {"JsonChunkOnlyWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
+     GlbWrite::Incomplete},
+    // The brace is looked for in the JSON chunk alone.
+    {"JsonChunkOnlyWhiteSpaceBeforeABinChunk", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithChunk(kBinChunk, 4, "{{{{", GlbWithJson(std::string(8, ' '))));
+     },
      GlbWrite::Incomplete},
     {"BytesAfterTheJsonChunk", Before::None,
      [](const std::string& p) {
