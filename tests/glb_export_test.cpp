@@ -418,10 +418,12 @@ const CheckRow kCheckRows[] = {
     {"JsonChunkOnlyWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
      GlbWrite::Incomplete},
-    // The brace is looked for in the JSON chunk alone.
+    // The brace is looked for in the JSON chunk alone: here the next chunk's
+    // first byte, its length, is that of "{".
     {"JsonChunkOnlyWhiteSpaceBeforeABinChunk", Before::None,
      [](const std::string& p) {
-         Writes(p, GlbWithChunk(kBinChunk, 4, "{{{{", GlbWithJson(std::string(8, ' '))));
+         Writes(p, GlbWithChunk(kBinChunk, '{', std::string('{', '\0'),
+                                GlbWithJson(std::string(8, ' '))));
      },
      GlbWrite::Incomplete},
     {"BytesAfterTheJsonChunk", Before::None,
