@@ -59,18 +59,21 @@ void RunSteps()
     const std::error_code settingsError = settings.WriteSettingsFile(settingsPath);
     // "Exported" only when both files are this run's and whole; otherwise the
     // user learns which is not, since the viewer may then show an earlier
-    // export or fail to open this one.
+    // export or fail to open this one. Without an export service there is no
+    // export to announce: the user has been told why.
     if (glb.written == GlbWrite::Nothing) {
         host::ShowMessage("CLO 3D did not write " + glb.path + kMayShowEarlier);
     } else if (glb.written == GlbWrite::Incomplete) {
         host::ShowMessage("CLO 3D wrote an incomplete " + glb.path + kMayNotOpen);
+    } else if (glb.written == GlbWrite::Unchecked) {
+        host::ShowMessage("Could not check " + glb.path + " (" + Reason(glb.error) + ")" +
+                          kMayNotOpen);
     }
     if (settingsError) {
         host::ShowMessage("Could not write " + settingsPath + " (" + Reason(settingsError) + ")" +
                           kMayShowEarlier);
     }
-    const bool glbUsable = glb.written == GlbWrite::Complete || glb.written == GlbWrite::NotAsked;
-    if (glbUsable && !settingsError) {
+    if (glb.written == GlbWrite::Complete && !settingsError) {
         host::ShowMessage(kExportedMessage + glb.path);
     }
     LaunchViewer(settingsPath, *folder);

@@ -9,6 +9,7 @@
 
 #include "platform/file_replace.h"
 #include "platform/pipe_signal.h"
+#include "platform/stream_lock.h"
 
 namespace orvel {
 namespace {
@@ -27,17 +28,24 @@ void WriteConsoleLine() noexcept
     if (buffer == nullptr) {
         return;
     }
+    // With std::cout synchronised with stdio (the default) the line goes
+    // through the C stream stdout. Held across the look at its error flag,
+    // the write and the clear, stdout's own lock keeps the host's threads out,
+    // and what they left in its buffer goes out first: a failure of their
+    // bytes sets the flag before the look, and is left for them to find.
+    const platform::StreamLock lock(stdout);
+    platform::PipeSignalGuard pipeSignal;
+    if (std::fflush(stdout) != 0) {
+        pipeSignal.WriteFailed();
+    }
     const bool streamErrorBefore = std::ferror(stdout) != 0;
-    {
-        platform::PipeSignalGuard pipeSignal;
-        try {
-            constexpr std::streamsize kLength = sizeof(kConsoleLine) - 1;
-            if (buffer->sputn(kConsoleLine, kLength) != kLength || buffer->pubsync() != 0) {
-                pipeSignal.WriteFailed();
-            }
-        } catch (...) {
+    try {
+        constexpr std::streamsize kLength = sizeof(kConsoleLine) - 1;
+        if (buffer->sputn(kConsoleLine, kLength) != kLength || buffer->pubsync() != 0) {
             pipeSignal.WriteFailed();
         }
+    } catch (...) {
+        pipeSignal.WriteFailed();
     }
     if (!streamErrorBefore && std::ferror(stdout) != 0) {
         std::clearerr(stdout);

@@ -5,55 +5,81 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <system_error>
 
 namespace orvel::platform {
 
 // What stands at a path, as far as telling whether it was written since:
-// which file it is and its size and times, as the system keeps them.
+// which file it is, its size and its last-write time, as the system keeps
+// them. A change of the file's attributes, permissions or name alone (its
+// change time) is not a write and is not recorded.
 struct FileState {
     enum class Kind {
         Missing, // nothing at the path (or no folder leading to it)
         Regular, // a file, links followed
-        Other,   // a folder, a device, a FIFO
-        Unknown, // the system would not say
+        Other,   // a folder, a device, a FIFO, a socket
+        Unknown, // the system would not say: `error` tells why
     };
     Kind kind = Kind::Missing;
     std::uint64_t volume = 0; // with `file`: which file this is
     std::uint64_t file = 0;
     std::uint64_t size = 0;
     std::int64_t lastWrite = 0; // in the system's own units
-    std::int64_t change = 0;    // last change of content or attributes
+    std::error_code error;      // why the path could not be looked at (Unknown)
 };
 
 inline bool operator==(const FileState& a, const FileState& b)
 {
     return a.kind == b.kind && a.volume == b.volume && a.file == b.file && a.size == b.size &&
-           a.lastWrite == b.lastWrite && a.change == b.change;
+           a.lastWrite == b.lastWrite;
 }
 
 // The state of whatever stands at `path`, following links. Reads only the
-// file system's record of the file: never its content, never a lock.
+// file system's record of the file, asking for nothing but its attributes:
+// never its content, never a lock, and no program that holds the file open,
+// whatever it shares, is waited for or refused.
 FileState StateOf(const std::string& path);
 
 // The clock that stamps file writes, in the units of FileState::lastWrite:
 // Windows' system time, which moves every 15.6 ms by default; Linux's coarse
 // real-time clock, which moves every few ms (since 6.13 a file that was
-// looked at since its last change gets a finer time at its next write).
+// looked at since its last change gets a finer time at its next write). Both
+// are wall clocks, which can be set back at any moment.
 std::int64_t FileClockNow();
 
 // FileState's time units in one millisecond.
 std::int64_t FileTimeUnitsPerMillisecond();
 
-// The first bytes of a regular file and its size, read at one moment.
-struct FileHead {
-    std::size_t length = 0; // bytes read into the caller's buffer
-    std::uint64_t size = 0; // the whole file's size
-};
+// A file opened for reading only, letting others read, write, rename and
+// delete it meanwhile, and closed when the reader goes. Nothing is allocated
+// while the file is open.
+class FileReader {
+public:
+    explicit FileReader(const std::string& path);
+    FileReader(const FileReader&) = delete;
+    FileReader& operator=(const FileReader&) = delete;
+    ~FileReader();
 
-// Reads up to `count` bytes from the start of the regular file at `path` into
-// `buffer`. The file is opened for reading only, letting others read, write,
-// rename and delete it meanwhile, and closed at once. False when it cannot be
-// opened or read.
-bool ReadHead(const std::string& path, char* buffer, std::size_t count, FileHead& head);
+    // Why the file could not be opened or read; empty while all went well.
+    const std::error_code& error() const { return error_; }
+    // The whole file's size when it was opened.
+    std::uint64_t size() const { return size_; }
+
+    // Reads up to `count` bytes at `offset` into `buffer` and returns how
+    // many it read: fewer only where the file ends. Nothing on an error, and
+    // nothing from what is no regular file (a FIFO or a device put in the
+    // file's place meanwhile), which could keep the reader waiting.
+    std::size_t ReadAt(std::uint64_t offset, char* buffer, std::size_t count);
+
+private:
+#if defined(_WIN32)
+    void* handle_; // INVALID_HANDLE_VALUE when not open
+#else
+    int fd_ = -1;
+#endif
+    bool regular_ = false;
+    std::uint64_t size_ = 0;
+    std::error_code error_;
+};
 
 } // namespace orvel::platform

@@ -15,6 +15,8 @@ std::int64_t Nanoseconds(const timespec& time)
     return static_cast<std::int64_t>(time.tv_sec) * 1000000000 + time.tv_nsec;
 }
 
+std::error_code LastError() { return {errno, std::generic_category()}; }
+
 // Opens without changing the file's time of last access where the system
 // allows it (the file's owner, or root); anyone else opens it plainly.
 int OpenToRead(const std::string& path)
@@ -44,8 +46,11 @@ FileState StateOf(const std::string& path)
     FileState state;
     struct stat info {};
     if (stat(path.c_str(), &info) != 0) {
-        state.kind = errno == ENOENT || errno == ENOTDIR ? FileState::Kind::Missing
-                                                         : FileState::Kind::Unknown;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return state;
+        }
+        state.kind = FileState::Kind::Unknown;
+        state.error = LastError();
         return state;
     }
     state.kind = S_ISREG(info.st_mode) ? FileState::Kind::Regular : FileState::Kind::Other;
@@ -53,33 +58,46 @@ FileState StateOf(const std::string& path)
     state.file = static_cast<std::uint64_t>(info.st_ino);
     state.size = static_cast<std::uint64_t>(info.st_size);
     state.lastWrite = Nanoseconds(info.st_mtim);
-    state.change = Nanoseconds(info.st_ctim);
     return state;
 }
 
-bool ReadHead(const std::string& path, char* buffer, std::size_t count, FileHead& head)
+FileReader::FileReader(const std::string& path) : fd_(OpenToRead(path))
 {
-    const int fd = OpenToRead(path);
-    if (fd < 0) {
-        return false;
-    }
     struct stat info {};
-    bool read = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
-    head = FileHead{0, static_cast<std::uint64_t>(info.st_size)};
-    while (read && head.length < count) {
+    if (fd_ < 0 || fstat(fd_, &info) != 0) {
+        error_ = LastError();
+        return;
+    }
+    regular_ = S_ISREG(info.st_mode);
+    size_ = static_cast<std::uint64_t>(info.st_size);
+}
+
+FileReader::~FileReader()
+{
+    if (fd_ >= 0) {
+        close(fd_);
+    }
+}
+
+std::size_t FileReader::ReadAt(std::uint64_t offset, char* buffer, std::size_t count)
+{
+    std::size_t length = 0;
+    while (!error_ && regular_ && length < count) {
         const ssize_t n =
-            pread(fd, buffer + head.length, count - head.length, static_cast<off_t>(head.length));
+            pread(fd_, buffer + length, count - length, static_cast<off_t>(offset + length));
         if (n < 0 && errno == EINTR) {
             continue;
         }
-        if (n <= 0) {
-            read = n == 0;
+        if (n < 0) {
+            error_ = LastError();
+            return 0;
+        }
+        if (n == 0) {
             break;
         }
-        head.length += static_cast<std::size_t>(n);
+        length += static_cast<std::size_t>(n);
     }
-    close(fd);
-    return read;
+    return length;
 }
 
 } // namespace orvel::platform

@@ -20,6 +20,8 @@ std::uint64_t Join(DWORD high, DWORD low)
     return (static_cast<std::uint64_t>(high) << 32U) | low;
 }
 
+std::error_code LastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
+
 // Closes a handle when it goes out of scope.
 struct OpenFile {
     explicit OpenFile(HANDLE opened) : handle(opened) {}
@@ -49,67 +51,101 @@ FileState StateOf(const std::string& path)
 {
     FileState state;
     std::wstring wide;
-    if (WidePath(path, wide)) {
+    state.error = WidePath(path, wide);
+    if (state.error) {
         state.kind = FileState::Kind::Unknown;
         return state;
     }
     // Asks for the attributes alone: sharing rules cover only reading,
     // writing and deleting, so this handle neither waits for a program that
-    // holds the file open nor stops one from opening it. Folders open too.
+    // holds the file open, whatever it shares, nor stops one from opening it.
+    // Folders open too.
     const OpenFile file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (file.handle == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
-        state.kind = code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND
-                         ? FileState::Kind::Missing
-                         : FileState::Kind::Unknown;
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+            state.kind = FileState::Kind::Unknown;
+            state.error = {static_cast<int>(code), std::system_category()};
+        }
+        return state;
+    }
+    // A pipe or a device (which Wine shows for a Unix FIFO or device) tells
+    // nothing more about itself, and is no written file.
+    if (GetFileType(file.handle) != FILE_TYPE_DISK) {
+        state.kind = FileState::Kind::Other;
         return state;
     }
     BY_HANDLE_FILE_INFORMATION info{};
-    FILE_BASIC_INFO basic{};
-    if (GetFileInformationByHandle(file.handle, &info) == FALSE ||
-        GetFileInformationByHandleEx(file.handle, FileBasicInfo, &basic, sizeof(basic)) == FALSE) {
+    if (GetFileInformationByHandle(file.handle, &info) == FALSE) {
         state.kind = FileState::Kind::Unknown;
+        state.error = LastError();
         return state;
     }
-    state.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-                         GetFileType(file.handle) == FILE_TYPE_DISK
-                     ? FileState::Kind::Regular
-                     : FileState::Kind::Other;
+    state.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? FileState::Kind::Regular
+                                                                         : FileState::Kind::Other;
     state.volume = info.dwVolumeSerialNumber;
     state.file = Join(info.nFileIndexHigh, info.nFileIndexLow);
     state.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
     state.lastWrite = Ticks(info.ftLastWriteTime);
-    state.change = basic.ChangeTime.QuadPart;
     return state;
 }
 
-bool ReadHead(const std::string& path, char* buffer, std::size_t count, FileHead& head)
+FileReader::FileReader(const std::string& path) : handle_(INVALID_HANDLE_VALUE)
 {
     std::wstring wide;
-    if (WidePath(path, wide)) {
-        return false;
+    error_ = WidePath(path, wide);
+    if (error_) {
+        return;
     }
-    const OpenFile file(CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+    handle_ = CreateFileW(wide.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle_ == INVALID_HANDLE_VALUE) {
+        error_ = LastError();
+        return;
+    }
+    if (GetFileType(handle_) != FILE_TYPE_DISK) {
+        return;
+    }
     LARGE_INTEGER size{};
-    if (file.handle == INVALID_HANDLE_VALUE || GetFileType(file.handle) != FILE_TYPE_DISK ||
-        GetFileSizeEx(file.handle, &size) == FALSE) {
-        return false;
+    if (GetFileSizeEx(handle_, &size) == FALSE) {
+        error_ = LastError();
+        return;
     }
-    head = FileHead{0, static_cast<std::uint64_t>(size.QuadPart)};
-    while (head.length < count) {
+    regular_ = true;
+    size_ = static_cast<std::uint64_t>(size.QuadPart);
+}
+
+FileReader::~FileReader()
+{
+    if (handle_ != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle_);
+    }
+}
+
+std::size_t FileReader::ReadAt(std::uint64_t offset, char* buffer, std::size_t count)
+{
+    std::size_t length = 0;
+    while (!error_ && regular_ && length < count) {
+        const std::uint64_t at = offset + length;
+        OVERLAPPED position{};
+        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
+        position.OffsetHigh = static_cast<DWORD>(at >> 32U);
         DWORD got = 0;
-        if (ReadFile(file.handle, buffer + head.length, static_cast<DWORD>(count - head.length),
-                     &got, nullptr) == FALSE) {
-            return false;
+        if (ReadFile(handle_, buffer + length, static_cast<DWORD>(count - length), &got,
+                     &position) == FALSE) {
+            if (GetLastError() == ERROR_HANDLE_EOF) {
+                break;
+            }
+            error_ = LastError();
+            return 0;
         }
         if (got == 0) {
             break;
         }
-        head.length += got;
+        length += got;
     }
-    return true;
+    return length;
 }
 
 } // namespace orvel::platform

@@ -31,7 +31,7 @@ if ! printf '%s\0' "${files[@]}" |
 fi
 
 windows_files=(platform/process_start_windows.cpp platform/file_replace_windows.cpp
-  platform/file_probe_windows.cpp plugin/dll_main.cpp)
+  platform/file_probe_windows.cpp platform/stream_lock_windows.cpp plugin/dll_main.cpp)
 mingw_cxx=/usr/lib/gcc/x86_64-w64-mingw32/12-posix/include/c++
 if ! "$tidy" --quiet "${windows_files[@]}" -- clang++ --target=x86_64-w64-mingw32 -std=c++17 \
   -I. -Istandins/host_sdk/include -isystem "$mingw_cxx" -isystem "$mingw_cxx/x86_64-w64-mingw32" \

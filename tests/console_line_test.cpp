@@ -3,9 +3,13 @@
 // upsets the host, and the host finds its stream as it left it.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <streambuf>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_WIN32)
@@ -18,6 +22,7 @@
 #endif
 
 #include "export/settings_file.h"
+#include "platform/stream_lock.h"
 #include "support/expected_texts.h"
 #include "support/test_drive.h"
 
@@ -37,6 +42,8 @@ public:
     // std::cout's exception mask and state as seen at each write and flush.
     std::vector<std::ios_base::iostate> masksSeen;
     std::vector<std::ios_base::iostate> statesSeen;
+    // Whether another thread could have taken stdout's lock at each (POSIX).
+    std::vector<bool> stdoutOpenSeen;
 
 protected:
     int_type overflow(int_type c) override
@@ -69,6 +76,16 @@ private:
     {
         masksSeen.push_back(std::cout.exceptions());
         statesSeen.push_back(std::cout.rdstate());
+#if !defined(_WIN32)
+        bool open = false;
+        std::thread([&open] {
+            if (ftrylockfile(stdout) == 0) {
+                funlockfile(stdout);
+                open = true;
+            }
+        }).join();
+        stdoutOpenSeen.push_back(open);
+#endif
     }
 
     bool broken_;
@@ -103,6 +120,7 @@ protected:
     std::streambuf* previous_ = nullptr;
 };
 
+// Written and flushed while stdout's own lock keeps the host's threads out.
 TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
 {
     HostOutput output(false);
@@ -111,6 +129,7 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     EXPECT_EQ(output.received, kConsoleLine);
     EXPECT_EQ(output.flushes, 1);
     EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
+    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), false));
 }
 
 TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
@@ -155,6 +174,26 @@ TEST_F(ConsoleLine, HostsFailedStreamIsLeftAsItWas)
     EXPECT_NO_THROW(DestroyARecord());
     EXPECT_EQ(std::cout.rdstate(), std::ios_base::badbit);
     EXPECT_EQ(std::cout.exceptions(), std::ios_base::badbit);
+}
+
+// The line's lock on stdout is the one the C runtime's own calls on it take,
+// so a host thread's call waits until the line is done. (MinGW-w64's own
+// _lock_file for msvcrt took another lock under Wine, which kept no one out.)
+TEST(ConsoleLineLock, KeepsOtherThreadsCallsOnStdoutOut)
+{
+    std::atomic<bool> called{false};
+    std::thread other;
+    {
+        const orvel::platform::StreamLock lock(stdout);
+        other = std::thread([&called] {
+            std::clearerr(stdout);
+            called = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_FALSE(called) << "another thread's call on stdout went past the lock";
+    }
+    other.join();
+    EXPECT_TRUE(called);
 }
 
 // How the probe host's standard output is set up.
@@ -288,7 +327,7 @@ protected:
         EXPECT_EQ(run.exitCode, 0)
             << "1: std::cout changed; 2: signal state changed; 3: aborted (Windows); 4: no module; "
                "5: stdout's error flag changed; 6: a host thread's failed write did not throw; "
-               "7: that thread's writes never failed";
+               "7: that thread's writes never failed; 8: the host's own write did not fail";
     }
 
     testing_host::TestDrive drive_;
@@ -307,10 +346,22 @@ TEST_F(ConsoleLineInAHost, MissingOutputWithOrWithoutStreamExceptionsIsDropped)
 }
 
 // Another thread of the host writes to std::cout with exceptions on while the
-// plug-in writes its lines: the stream's mask is never lifted under it.
-TEST_F(ConsoleLineInAHost, AnotherHostThreadKeepsItsStreamExceptions)
+// plug-in writes its lines: the stream's mask is never lifted under it, and
+// each of its failed writes leaves stdout's error flag set for it to find,
+// also when the plug-in's flush took that thread's bytes.
+TEST_F(ConsoleLineInAHost, AnotherHostThreadKeepsItsStreamExceptionsAndErrorFlags)
 {
     ExpectHostUnharmed(Output::BrokenPipe, "--writer-thread");
+    const std::string report = testing_host::ReadFile("C:/writer-thread.txt");
+    EXPECT_EQ(report.rfind("0 of ", 0), 0U)
+        << "failed host writes whose error flag was lost: " << report;
+}
+
+// The host's own failed write set stdout's error flag before the action: the
+// flag is still set after the line.
+TEST_F(ConsoleLineInAHost, HostsOwnStreamErrorFlagIsKept)
+{
+    ExpectHostUnharmed(Output::BrokenPipe, "--stream-error");
 }
 
 // The line is flushed by the plug-in itself: a host that ends with _Exit

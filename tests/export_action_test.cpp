@@ -85,13 +85,14 @@ TEST_F(ExportAction, ExportsWritesSettingsTellsAndStartsTheViewer)
     EXPECT_EQ(report.find("error"), std::string::npos) << report;
 }
 
+// Nothing was exported, so nothing is announced as exported.
 TEST_F(ExportAction, WithoutExportServiceStillWritesSettingsAndStartsTheViewer)
 {
     drive_.InstallViewer();
     InstalledServices services(&utility_, nullptr);
     const std::string output = Run();
 
-    EXPECT_EQ(utility_.messages, (std::vector<std::string>{kNoExportService, kExported, kOpening}));
+    EXPECT_EQ(utility_.messages, (std::vector<std::string>{kNoExportService, kOpening}));
     EXPECT_EQ(ReadFile(kSettings), SettingsNaming(""));
     EXPECT_FALSE(fs::exists(kGlb));
     ExpectConsoleLines(output, 1);
@@ -183,11 +184,12 @@ TEST_F(ExportAction, SettingsAreInPlaceWhenAnnouncedAndTheViewerStartsOnlyAfterI
 TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
 {
     drive_.InstallViewer();
-    // This host writes its GLB once and afterwards only marks it new, so that
-    // what the viewers see of the model is never a file being rewritten.
+    // This host writes its GLB once and afterwards only moves its time on by
+    // a second (whole seconds are all the MinGW runtime sets), so that what
+    // the viewers see of the model is never a file being rewritten.
     exporter_.write = [](const std::string& path) {
         if (fs::exists(path)) {
-            fs::last_write_time(path, fs::file_time_type::clock::now());
+            fs::last_write_time(path, fs::last_write_time(path) + std::chrono::seconds(1));
         } else {
             testing_host::WriteFile(path, testing_host::MinimalGlb());
         }

@@ -14,8 +14,6 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
 #include "plugin_module.h"
@@ -89,9 +87,10 @@ void MakeReadOnly(const fs::path& path)
 const Row kRows[] = {
     {"AllServices", {}, {{kExported + kGlb, kOpening}, SettingsNaming(kGlb)}},
     {"NoUtilityService", With([](Faults& f) { f.utility = false; }), {{}, SettingsNaming(kGlb)}},
+    // No export to announce; the viewer is started all the same.
     {"NoExportService",
      With([](Faults& f) { f.exporter = false; }),
-     {{kNoExportService, kExported, kOpening}, SettingsNaming("")}},
+     {{kNoExportService, kOpening}, SettingsNaming("")}},
     {"NoServicesAtAll",
      With([](Faults& f) {
          f.utility = false;
@@ -203,6 +202,16 @@ const Row kRows[] = {
      With([](Faults& f) { f.prepare = [] { fs::create_directories(kSettings); }; }),
      {{kCouldNotWriteSettings, kOpening}, std::nullopt, true, true, true}},
 #if !defined(_WIN32)
+    // The GLB's path cannot be looked at: the host wrote nothing there, and
+    // the user is told what kept the check from looking.
+    {"GlbPathIsALinkLoop",
+     With([](Faults& f) {
+         f.prepare = [] {
+             fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+             fs::create_symlink("Prepped_For_ORVEL.glb", kGlb);
+         };
+     }),
+     {{kCouldNotCheckGlb, kOpening}, SettingsNaming(kGlb), true, true, true}},
     // Opening a FIFO for writing would wait for a reader for ever.
     {"SettingsFileIsAFifo",
      With([](Faults& f) {
@@ -331,6 +340,10 @@ protected:
                 EXPECT_EQ(message.rfind(expected.messages[i], 0), 0U) << message;
                 if (expected.messages[i] == kCouldNotWriteSettings) {
                     EXPECT_TRUE(EndsWith(message, ")" + kMayShowEarlier)) << message;
+                } else if (expected.messages[i] == kCouldNotCheckGlb) {
+                    EXPECT_TRUE(EndsWith(message, ")" + kMayNotOpen)) << message;
+                    EXPECT_GT(message.size(), kCouldNotCheckGlb.size() + 1 + kMayNotOpen.size())
+                        << "no reason given: " << message;
                 }
             }
         } else {
@@ -381,29 +394,11 @@ TEST_P(FaultInjection, ActionReturnsAndTellsTheUserWhatHappened)
     }
 #if !defined(_WIN32)
     // Tests run as root here; run the row as an ordinary user, so that the
-    // permissions it plants bind. The child reports through its exit code and
-    // prints its own failures.
-    for (const auto& entry : fs::recursive_directory_iterator(fs::current_path())) {
-        static_cast<void>(lchown(entry.path().c_str(), 65534, 65534));
-    }
-    static_cast<void>(chown(fs::current_path().c_str(), 65534, 65534));
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (setgid(65534) != 0 || setuid(65534) != 0) {
-            _exit(3);
-        }
-        try {
-            RunRow(row);
-        } catch (...) {
-            _exit(2);
-        }
-        fflush(stdout);
-        _exit(::testing::Test::HasFailure() ? 1 : 0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "row failed as an ordinary user";
+    // permissions it plants bind.
+    EXPECT_TRUE(testing_host::RunAsOrdinaryUser([&row] {
+        RunRow(row);
+        return !::testing::Test::HasFailure();
+    })) << "row failed as an ordinary user";
 #endif
 }
 

@@ -9,15 +9,18 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #if defined(_WIN32)
 #include <windows.h>
 #else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <time.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 #include "export/glb_export.h"
+#include "platform/file_probe.h"
 #include "support/fake_host.h"
 #include "support/option_record.h"
 #include "support/test_drive.h"
@@ -111,24 +114,177 @@ protected:
     InstalledServices services_{nullptr, &exporter_};
 };
 
-// The GLB with its 32-bit little-endian word at `offset` replaced.
-std::string GlbWithWord(std::size_t offset, std::uint32_t value)
+std::string Word(std::uint32_t value)
 {
-    std::string bytes = testing_host::MinimalGlb();
-    for (std::size_t i = 0; i < 4; ++i) {
-        bytes[offset + i] = static_cast<char>((value >> (8 * i)) & 0xFFU);
+    std::string bytes;
+    for (int shift = 0; shift < 32; shift += 8) {
+        bytes += static_cast<char>((value >> shift) & 0xFFU);
     }
     return bytes;
 }
 
+// The GLB with its 32-bit little-endian word at `offset` replaced.
+std::string GlbWithWord(std::size_t offset, std::uint32_t value)
+{
+    std::string bytes = testing_host::MinimalGlb();
+    bytes.replace(offset, 4, Word(value));
+    return bytes;
+}
+
+constexpr std::size_t kJsonStart = 20; // after the header and the JSON chunk's header
+constexpr std::uint32_t kBinChunk = 0x004E4942;
+
+// A GLB whose JSON text is `json`, padded with spaces as the format pads it.
+std::string GlbWithJson(std::string json)
+{
+    json.append((4 - json.size() % 4) % 4, ' ');
+    const auto length = static_cast<std::uint32_t>(json.size());
+    return "glTF" + Word(2) + Word(kJsonStart + length) + Word(length) + "JSON" + json;
+}
+
+// `glb` (the minimal GLB by default) followed by `extra`, as one more chunk
+// of `type` whose header says `length` bytes, with the header's total length
+// made the file's size.
+std::string GlbWithChunk(std::uint32_t type, std::uint32_t length, const std::string& extra,
+                         std::string glb = testing_host::MinimalGlb())
+{
+    glb += Word(length) + Word(type) + extra;
+    glb.replace(8, 4, Word(static_cast<std::uint32_t>(glb.size())));
+    return glb;
+}
+
 const std::string kEarlier = testing_host::MinimalGlb();
 const std::string kGlbBytes = testing_host::MinimalGlb();
+const std::string kBinBytes = std::string(12, '\x01');
+const std::string kOthersFile = "C:/users-own.glb";
+
+// Runs `script` with the Unix shell of the system the test runs on (natively,
+// or the one below Wine), with $1, $2 ... the Unix names of `paths`, and
+// returns once it has ended. False where there is no such shell (natively on
+// Windows) or the script failed.
+bool RunUnixShell(const std::string& script, const std::vector<std::string>& paths);
+
+#if defined(_WIN32)
+// Wine's name for a Windows path on the Unix system below it; empty outside Wine.
+std::string UnixName(const std::string& path)
+{
+    using UnixFileName = char*(__cdecl*)(const wchar_t*);
+    const FARPROC found =
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name");
+    if (found == nullptr) {
+        return {};
+    }
+    const auto convert = reinterpret_cast<UnixFileName>(reinterpret_cast<void (*)()>(found));
+    const std::wstring wide(path.begin(), path.end());
+    char* const name = convert(wide.c_str());
+    if (name == nullptr) {
+        return {};
+    }
+    std::string unixName = name;
+    HeapFree(GetProcessHeap(), 0, name);
+    return unixName;
+}
+
+bool UnixShellAvailable() { return !UnixName("C:/").empty(); }
+
+// Under Wine a Unix program is started like a Windows one, but its end cannot
+// be waited for: the script leaves a mark ($0) when done.
+bool RunUnixShell(const std::string& script, const std::vector<std::string>& paths)
+{
+    const std::string done = "C:/unix-shell-done";
+    std::error_code ignored;
+    fs::remove(done, ignored);
+    const auto quoted = [](const std::string& text) {
+        std::string argument = "\"";
+        for (const char c : text) {
+            argument += c == '"' ? std::string("\\\"") : std::string(1, c);
+        }
+        return argument + "\"";
+    };
+    std::string command =
+        "sh -c " + quoted("(" + script + ") && touch \"$0\"") + " " + quoted(UnixName(done));
+    for (const std::string& path : paths) {
+        command += " " + quoted(UnixName(path));
+    }
+    std::wstring wide(command.begin(), command.end());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!UnixShellAvailable() ||
+        CreateProcessW(L"Z:\\bin\\sh", wide.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                       &startup, &process) == FALSE) {
+        return false;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    const bool ended = testing_host::WaitForFile(done, 20);
+    fs::remove(done, ignored);
+    return ended;
+}
+#else
+bool UnixShellAvailable() { return true; }
+
+bool RunUnixShell(const std::string& script, const std::vector<std::string>& paths)
+{
+    std::vector<std::string> arguments = {"sh", "-c", script, "sh"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) {
+        argv.push_back(argument.data());
+    }
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, "/bin/sh", nullptr, nullptr, argv.data(), environ) != 0) {
+        return false;
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
+
+#if defined(_WIN32)
+// Another program's handle on the GLB, held while the row's export is judged.
+HANDLE gHeld = INVALID_HANDLE_VALUE;
+
+void HoldSharingNothing(const std::string& path)
+{
+    const std::wstring wide(path.begin(), path.end());
+    gHeld = CreateFileW(wide.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(gHeld, INVALID_HANDLE_VALUE);
+}
+
+void LetGo()
+{
+    if (gHeld != INVALID_HANDLE_VALUE) {
+        CloseHandle(gHeld);
+        gHeld = INVALID_HANDLE_VALUE;
+    }
+}
+#else
+void LetGo() {}
+#endif
+
+// What stands at the GLB's path before the export.
+enum class Before {
+    None,          // nothing
+    Earlier,       // an earlier export, an hour old
+    LinkToEarlier, // a symbolic link to the user's own earlier export
+};
+
+// What the row needs beyond the test program itself.
+enum class Needs {
+    Nothing,
+    UnixShell,    // to make what Windows programs cannot (a FIFO, a link)
+    OrdinaryUser, // permissions that bind, as they do not for root
+};
 
 struct CheckRow {
     const char* name;
-    bool earlier; // an earlier export is at the path, an hour old
+    Before before;
     std::function<void(const std::string& path)> host;
     orvel::GlbWrite expected;
+    Needs needs = Needs::Nothing;
 };
 
 // Writes `bytes` the way a host that saves by renaming a new file over the name does.
@@ -143,73 +299,257 @@ void Writes(const std::string& path, const std::string& bytes)
     testing_host::WriteFile(path, bytes);
 }
 
+// Has the Unix shell leave something at the GLB's path.
+std::function<void(const std::string& path)> ShellLeaves(const std::string& script)
+{
+    return [script](const std::string& path) { ASSERT_TRUE(RunUnixShell(script, {path})); };
+}
+
 using orvel::GlbWrite;
 const CheckRow kCheckRows[] = {
-    {"NothingWhereNoFileWas", false, [](const std::string&) {}, GlbWrite::Nothing},
-    {"NothingOverAnEarlierExport", true, [](const std::string&) {}, GlbWrite::Nothing},
-    {"EarlierExportRemoved", true, [](const std::string& p) { fs::remove(p); }, GlbWrite::Nothing},
-    {"NewFile", false, [](const std::string& p) { Writes(p, kGlbBytes); }, GlbWrite::Complete},
-    {"SameBytesOverAnEarlierExport", true, [](const std::string& p) { Writes(p, kGlbBytes); },
-     GlbWrite::Complete},
-    {"SavedByRename", true, [](const std::string& p) { SaveByRename(p, kGlbBytes); },
-     GlbWrite::Complete},
-    // The same bytes with the old time put back: only the change time tells.
-    {"SameBytesAndTimePutBack", true,
+    {"NothingWhereNoFileWas", Before::None, [](const std::string&) {}, GlbWrite::Nothing},
+    {"NothingOverAnEarlierExport", Before::Earlier, [](const std::string&) {}, GlbWrite::Nothing},
+    {"EarlierExportRemoved", Before::Earlier, [](const std::string& p) { fs::remove(p); },
+     GlbWrite::Nothing},
+    // Only the change time moves: no byte of the earlier export is new.
+    {"EarlierExportMovedAsideAndBack", Before::Earlier,
+     [](const std::string& p) {
+         fs::rename(p, p + ".aside");
+         fs::rename(p + ".aside", p);
+     },
+     GlbWrite::Nothing},
+    {"EarlierExportsAttributesOnly", Before::Earlier,
+     [](const std::string& p) {
+         fs::permissions(p, fs::perms::owner_write, fs::perm_options::remove);
+     },
+     GlbWrite::Nothing},
+    // The same bytes with the old time put back leave nothing to tell the
+    // write by, and the file holds what a new export would.
+    {"SameBytesAndTimePutBack", Before::Earlier,
      [](const std::string& p) {
          const fs::file_time_type time = fs::last_write_time(p);
          Writes(p, kGlbBytes);
          fs::last_write_time(p, time);
      },
+     GlbWrite::Nothing},
+    {"NewFile", Before::None, [](const std::string& p) { Writes(p, kGlbBytes); },
      GlbWrite::Complete},
-    {"CutShort", false,
+    {"SameBytesOverAnEarlierExport", Before::Earlier,
+     [](const std::string& p) { Writes(p, kGlbBytes); }, GlbWrite::Complete},
+    {"SavedByRename", Before::Earlier, [](const std::string& p) { SaveByRename(p, kGlbBytes); },
+     GlbWrite::Complete},
+    // A new file, or other bytes, with the old time put back: still a write.
+    {"SavedByRenameWithTheTimePutBack", Before::Earlier,
+     [](const std::string& p) {
+         const fs::file_time_type time = fs::last_write_time(p);
+         Writes(p + ".new", kGlbBytes);
+         fs::last_write_time(p + ".new", time);
+         fs::rename(p + ".new", p);
+     },
+     GlbWrite::Complete},
+    {"OtherBytesAndTimePutBack", Before::Earlier,
+     [](const std::string& p) {
+         const fs::file_time_type time = fs::last_write_time(p);
+         Writes(p,
+                GlbWithChunk(kBinChunk, static_cast<std::uint32_t>(kBinBytes.size()), kBinBytes));
+         fs::last_write_time(p, time);
+     },
+     GlbWrite::Complete},
+    {"WithABinChunk", Before::None,
+     [](const std::string& p) {
+         Writes(p,
+                GlbWithChunk(kBinChunk, static_cast<std::uint32_t>(kBinBytes.size()), kBinBytes));
+     },
+     GlbWrite::Complete},
+    {"JsonAfterWhiteSpace", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithJson(" \t\r\n{\"asset\":{\"version\":\"2.0\"}}"));
+     },
+     GlbWrite::Complete},
+    // The host writes through the link: the user's file it points to is new.
+    {"LinkThroughWhichTheHostWrites", Before::LinkToEarlier,
+     [](const std::string& p) { Writes(p, kGlbBytes); }, GlbWrite::Complete, Needs::UnixShell},
+    {"CutShort", Before::None,
      [](const std::string& p) { Writes(p, kGlbBytes.substr(0, kGlbBytes.size() - 4)); },
      GlbWrite::Incomplete},
-    {"CutShortOverAnEarlierExport", true,
+    {"CutShortOverAnEarlierExport", Before::Earlier,
      [](const std::string& p) { Writes(p, kGlbBytes.substr(0, kGlbBytes.size() - 4)); },
      GlbWrite::Incomplete},
-    {"CutInsideTheHeader", true, [](const std::string& p) { Writes(p, kGlbBytes.substr(0, 19)); },
+    {"CutInsideTheHeader", Before::Earlier,
+     [](const std::string& p) { Writes(p, kGlbBytes.substr(0, 19)); }, GlbWrite::Incomplete},
+    {"Empty", Before::Earlier, [](const std::string& p) { Writes(p, ""); }, GlbWrite::Incomplete},
+    // The size set first and only the headers written: the rest is zeros.
+    {"SizedButUnwritten", Before::Earlier,
+     [](const std::string& p) {
+         Writes(p, kGlbBytes.substr(0, kJsonStart));
+         fs::resize_file(p, kGlbBytes.size());
+     },
      GlbWrite::Incomplete},
-    {"Empty", true, [](const std::string& p) { Writes(p, ""); }, GlbWrite::Incomplete},
-    {"NoGlbAtAll", false, [](const std::string& p) { Writes(p, "not a model, but long enough"); },
+    {"NoGlbAtAll", Before::None,
+     [](const std::string& p) { Writes(p, "not a model, but long enough"); }, GlbWrite::Incomplete},
+    {"WrongMagic", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithWord(0, 0x58546C67)); }, GlbWrite::Incomplete},
+    {"TotalLengthNotTheFilesSize", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithWord(8, static_cast<std::uint32_t>(kGlbBytes.size() + 4)));
+     },
      GlbWrite::Incomplete},
-    {"Version1", false, [](const std::string& p) { Writes(p, GlbWithWord(4, 1)); },
+    {"Version1", Before::None, [](const std::string& p) { Writes(p, GlbWithWord(4, 1)); },
      GlbWrite::Incomplete},
-    {"LongerThanItsHeaderSays", false, [](const std::string& p) { Writes(p, kGlbBytes + "    "); },
-     GlbWrite::Incomplete},
-    {"FirstChunkNotJson", false,
-     [](const std::string& p) { Writes(p, GlbWithWord(16, 0x004E4942)); }, GlbWrite::Incomplete},
-    {"FirstChunkLongerThanTheFile", false,
+    {"LongerThanItsHeaderSays", Before::None,
+     [](const std::string& p) { Writes(p, kGlbBytes + "    "); }, GlbWrite::Incomplete},
+    {"FirstChunkNotJson", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithWord(16, kBinChunk)); }, GlbWrite::Incomplete},
+    {"FirstChunkLongerThanTheFile", Before::None,
      [](const std::string& p) { Writes(p, GlbWithWord(12, 0x10000)); }, GlbWrite::Incomplete},
+    {"JsonChunkNotAnObject", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson("[{\"asset\":{\"version\":\"2.0\"}}]")); },
+     GlbWrite::Incomplete},
+    {"JsonChunkOnlyWhiteSpace", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
+     GlbWrite::Incomplete},
+    // The brace is looked for in the JSON chunk alone: here the next chunk's
+    // first byte, its length, is that of "{".
+    {"JsonChunkOnlyWhiteSpaceBeforeABinChunk", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithChunk(kBinChunk, '{', std::string('{', '\0'),
+                                GlbWithJson(std::string(8, ' '))));
+     },
+     GlbWrite::Incomplete},
+    {"BytesAfterTheJsonChunk", Before::None,
+     [](const std::string& p) {
+         std::string bytes = kGlbBytes + "    ";
+         bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
+         Writes(p, bytes);
+     },
+     GlbWrite::Incomplete},
+    {"SecondChunkNotBin", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithChunk(0x4E4F534A, 12, kBinBytes)); },
+     GlbWrite::Incomplete},
+    {"BinChunkShortOfTheEnd", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithChunk(kBinChunk, 8, kBinBytes)); },
+     GlbWrite::Incomplete},
+    {"BinChunkPastTheEnd", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithChunk(kBinChunk, 16, kBinBytes)); },
+     GlbWrite::Incomplete},
+    {"BytesAfterTheBinChunk", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithChunk(kBinChunk, 12, kBinBytes + "    ")); },
+     GlbWrite::Incomplete},
+    // What is no file written by the host: "did not write".
+    {"FifoLeft", Before::None, ShellLeaves("mkfifo \"$1\""), GlbWrite::Nothing, Needs::UnixShell},
+    // Paths that cannot be looked at, and a written file that cannot be read:
+    // the system's reason is told instead.
+    {"LinkLoopLeft", Before::None, ShellLeaves("ln -s Prepped_For_ORVEL.glb \"$1\""),
+     GlbWrite::Unchecked, Needs::UnixShell},
+    // Natively a socket is seen for what it is; Wine cannot look at one.
+    {"SocketLeft", Before::None,
+     ShellLeaves("perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => $ARGV[0], "
+                 "Listen => 1) or exit 1' \"$1\""),
+#if defined(_WIN32)
+     GlbWrite::Unchecked,
+#else
+     GlbWrite::Nothing,
+#endif
+     Needs::UnixShell},
+#if defined(_WIN32)
+    // The host keeps what it wrote open, sharing nothing.
+    {"WrittenButUnreadable", Before::Earlier,
+     [](const std::string& p) {
+         Writes(p, kGlbBytes);
+         HoldSharingNothing(p);
+     },
+     GlbWrite::Unchecked},
+    // A viewer of the last export holds it open, sharing nothing: the host
+    // cannot write it, and the check, asking for attributes only, still looks.
+    {"EarlierExportHeldOpenByAReaderThatSharesNothing", Before::Earlier,
+     [](const std::string& p) {
+         HoldSharingNothing(p);
+         Writes(p, kGlbBytes);
+     },
+     GlbWrite::Nothing},
+#else
+    {"WrittenButUnreadable", Before::Earlier,
+     [](const std::string& p) {
+         Writes(p, kGlbBytes);
+         fs::permissions(p, fs::perms::owner_write);
+     },
+     GlbWrite::Unchecked, Needs::OrdinaryUser},
+    {"LinkIntoAFolderTheUserMayNotEnter", Before::None,
+     [](const std::string& p) {
+         fs::create_directories("C:/ORVEL/closed");
+         Writes("C:/ORVEL/closed/model.glb", kGlbBytes);
+         fs::create_symlink(fs::absolute("C:/ORVEL/closed/model.glb"), p);
+         fs::permissions("C:/ORVEL/closed", fs::perms::none);
+     },
+     GlbWrite::Unchecked, Needs::OrdinaryUser},
+#endif
 };
 
 void PrintTo(const CheckRow& row, std::ostream* out) { *out << row.name; }
 
-class GlbWriteCheckRows : public GlbWriteCheck, public ::testing::WithParamInterface<CheckRow> {};
+class GlbWriteCheckRows : public GlbWriteCheck, public ::testing::WithParamInterface<CheckRow> {
+protected:
+    void Run(const CheckRow& row)
+    {
+        fs::file_time_type earlier{};
+        if (row.before == Before::Earlier) {
+            earlier = PlantOld(kGlb, kEarlier);
+        } else if (row.before == Before::LinkToEarlier) {
+            earlier = PlantOld(kOthersFile, kEarlier);
+            ASSERT_TRUE(
+                RunUnixShell("ln -s \"$2\" \"$1\"", {kGlb, fs::absolute(kOthersFile).string()}));
+        }
+        // What the host left, as the file system records it when the host is done.
+        struct stat left {};
+        exporter_.write = [&row, &left](const std::string& path) {
+            row.host(path);
+            static_cast<void>(stat(path.c_str(), &left));
+        };
+        const orvel::ExportedGlb exported = Export();
+        LetGo();
+        EXPECT_EQ(exported.written, row.expected);
+        // The system's reason comes with Unchecked, and only with it.
+        EXPECT_EQ(static_cast<bool>(exported.error), row.expected == GlbWrite::Unchecked)
+            << exported.error.message();
+#if !defined(_WIN32)
+        // Reading the GLB does not even change its time of last access.
+        struct stat after {};
+        if (stat(kGlb, &after) == 0) {
+            EXPECT_EQ(after.st_atim.tv_sec, left.st_atim.tv_sec);
+            EXPECT_EQ(after.st_atim.tv_nsec, left.st_atim.tv_nsec);
+        }
+#endif
+        if (row.before == Before::Earlier && row.expected == GlbWrite::Nothing &&
+            fs::exists(kGlb)) {
+            EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
+            EXPECT_EQ(fs::last_write_time(kGlb), earlier);
+        }
+    }
+};
 
 TEST_P(GlbWriteCheckRows, TellsWhatTheHostLeft)
 {
     const CheckRow& row = GetParam();
-    const fs::file_time_type earlier =
-        row.earlier ? PlantOld(kGlb, kEarlier) : fs::file_time_type{};
-    // What the host left, as the file system records it when the host is done.
-    struct stat left {};
-    exporter_.write = [&row, &left](const std::string& path) {
-        row.host(path);
-        static_cast<void>(stat(path.c_str(), &left));
-    };
-    EXPECT_EQ(Export().written, row.expected);
+    if (row.needs == Needs::UnixShell && !UnixShellAvailable()) {
+        GTEST_SKIP() << "it needs a Unix shell to make what Windows programs cannot";
+    }
+    if (row.needs == Needs::UnixShell) {
+        Run(row);
+        // Wine takes a Unix link for the file it points to, and would remove
+        // that file instead of the link.
+        EXPECT_TRUE(RunUnixShell("rm -f \"$1\"", {kGlb}));
+        return;
+    }
 #if !defined(_WIN32)
-    // Reading the header does not even change the time of last access.
-    struct stat after {};
-    if (stat(kGlb, &after) == 0) {
-        EXPECT_EQ(after.st_atim.tv_sec, left.st_atim.tv_sec);
-        EXPECT_EQ(after.st_atim.tv_nsec, left.st_atim.tv_nsec);
+    if (row.needs == Needs::OrdinaryUser) {
+        EXPECT_TRUE(testing_host::RunAsOrdinaryUser([this, &row] {
+            Run(row);
+            return !HasFailure();
+        })) << "row failed as an ordinary user";
+        return;
     }
 #endif
-    if (row.earlier && row.expected == GlbWrite::Nothing && fs::exists(kGlb)) {
-        EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
-        EXPECT_EQ(fs::last_write_time(kGlb), earlier);
-    }
+    Run(row);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, GlbWriteCheckRows, ::testing::ValuesIn(kCheckRows),
@@ -228,47 +568,69 @@ TEST_F(GlbWriteCheck, QuickExportsOfTheSameBytesAllCountAsWritten)
               std::chrono::minutes(5));
 }
 
-// Sets a file's last-write time to the system clock's now plus `offset`,
-// finer than the MinGW runtime's whole seconds.
-void SetWriteTimeFromNow(const std::string& path, std::chrono::milliseconds offset)
+// The file clock as a test drives it: each reading is the row's function of
+// the file's time and of how many readings came before.
+struct FakeFileClock {
+    std::int64_t lastWrite = 0;
+    std::int64_t (*reading)(std::int64_t lastWrite, int read) = nullptr;
+    int reads = 0;
+};
+FakeFileClock gFileClock;
+
+std::int64_t ReadFakeFileClock()
 {
-#if defined(_WIN32)
-    FILETIME now{};
-    GetSystemTimeAsFileTime(&now);
-    ULARGE_INTEGER time{};
-    time.LowPart = now.dwLowDateTime;
-    time.HighPart = now.dwHighDateTime;
-    time.QuadPart += static_cast<ULONGLONG>(offset.count()) * 10000;
-    const FILETIME when{time.LowPart, time.HighPart};
-    const std::wstring wide(path.begin(), path.end());
-    const HANDLE file = CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    EXPECT_NE(SetFileTime(file, nullptr, nullptr, &when), FALSE);
-    CloseHandle(file);
-#else
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    const long long when = now.tv_sec * 1000000000LL + now.tv_nsec + offset.count() * 1000000LL;
-    const timespec times[2] = {{0, UTIME_OMIT}, {when / 1000000000, when % 1000000000}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-#endif
+    return gFileClock.reading(gFileClock.lastWrite, gFileClock.reads++);
+}
+
+std::int64_t Milliseconds(std::int64_t count)
+{
+    return count * orvel::platform::FileTimeUnitsPerMillisecond();
 }
 
 // A file written moments ago may be rewritten within the same tick of a
 // coarse file clock: the check waits until that clock has moved past the
-// file's time, briefly, and not at all for a time far off.
-TEST_F(GlbWriteCheck, WaitsForTheFileClockOnlyForAFileWrittenMomentsAgo)
+// file's time, briefly, and not at all for a time far off. The file clock is
+// a wall clock, which can be set back at any moment; the wait still ends
+// within its bound.
+TEST(GlbFileClock, WaitsOnlyForAFileWrittenMomentsAgoAndNeverLong)
 {
-    testing_host::WriteFile(kGlb, kEarlier);
-    SetWriteTimeFromNow(kGlb, std::chrono::milliseconds(30));
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(Export().written, GlbWrite::Nothing);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(20));
-
-    // An hour ahead is no tick of any clock: no wait (it would last an hour).
-    SetWriteTimeFromNow(kGlb, std::chrono::hours(1));
-    EXPECT_EQ(Export().written, GlbWrite::Nothing);
+    // Far more readings than 50 ms of 1 ms pauses can take; a clock that
+    // never passes the file's time moves on after this many.
+    constexpr int kMostReads = 500;
+    constexpr int kGiveUp = 2000;
+    struct WaitRow {
+        const char* name;
+        std::int64_t (*reading)(std::int64_t lastWrite, int read);
+        bool waits;
+    };
+    const WaitRow rows[] = {
+        {"written an hour ago", [](std::int64_t t, int) { return t + Milliseconds(3600000); },
+         false},
+        {"dated 1 s ahead", [](std::int64_t t, int) { return t - Milliseconds(1000); }, false},
+        {"dated an hour ahead", [](std::int64_t t, int) { return t - Milliseconds(3600000); },
+         false},
+        {"stamped in the current tick", [](std::int64_t t, int n) { return n < 3 ? t : t + 1; },
+         true},
+        {"dated 10 ms ahead", [](std::int64_t t, int n) { return t - Milliseconds(10 - n); }, true},
+        {"clock standing still", [](std::int64_t t, int n) { return n < kGiveUp ? t : t + 1; },
+         true},
+        {"clock set back 30 s during the wait",
+         [](std::int64_t t, int n) {
+             return n == 0 ? t - Milliseconds(1) : n < kGiveUp ? t - Milliseconds(30000) : t + 1;
+         },
+         true},
+    };
+    const std::int64_t fileTime = orvel::platform::FileClockNow();
+    for (const WaitRow& row : rows) {
+        gFileClock = FakeFileClock{fileTime, row.reading, 0};
+        orvel::WaitForNewerFileTime(fileTime, &ReadFakeFileClock);
+        if (row.waits) {
+            EXPECT_GT(gFileClock.reads, 1) << row.name << ": no wait";
+            EXPECT_LE(gFileClock.reads, kMostReads) << row.name << ": waited past its bound";
+        } else {
+            EXPECT_EQ(gFileClock.reads, 1) << row.name;
+        }
+    }
 }
 
 TEST_F(GlbWriteCheck, FolderInPlaceOfTheFileIsReportedAndLeftAlone)
@@ -305,12 +667,11 @@ TEST_F(GlbWriteCheck, OtherNamesOfTheFileAreNeverChanged)
          [](const fs::path& other) { fs::create_symlink(fs::absolute(other), kGlb); }},
 #endif
     };
-    const fs::path other = "C:/users-own.glb";
     for (const Link& link : links) {
         for (const bool hostWrites : {false, true}) {
             fs::remove(kGlb);
-            const fs::file_time_type time = PlantOld(other, kEarlier);
-            link.make(other);
+            const fs::file_time_type time = PlantOld(kOthersFile, kEarlier);
+            link.make(kOthersFile);
             exporter_.write = [hostWrites](const std::string& path) {
                 if (hostWrites) {
                     SaveByRename(path, kGlbBytes);
@@ -318,29 +679,11 @@ TEST_F(GlbWriteCheck, OtherNamesOfTheFileAreNeverChanged)
             };
             EXPECT_EQ(Export().written, hostWrites ? GlbWrite::Complete : GlbWrite::Nothing)
                 << link.name;
-            EXPECT_EQ(fs::last_write_time(other), time) << link.name;
-            EXPECT_EQ(testing_host::ReadFile(other), kEarlier) << link.name;
+            EXPECT_EQ(fs::last_write_time(kOthersFile), time) << link.name;
+            EXPECT_EQ(testing_host::ReadFile(kOthersFile), kEarlier) << link.name;
         }
     }
 }
-
-#if defined(_WIN32)
-// A viewer that holds the last export open, sharing only reading, keeps the
-// host from writing it: that is told, and the check itself is never refused.
-TEST_F(GlbWriteCheck, EarlierExportHeldOpenBySomeoneWhoSharesOnlyReading)
-{
-    const fs::file_time_type earlier = PlantOld(kGlb, kEarlier);
-    const HANDLE reader =
-        CreateFileW(L"C:\\ORVEL\\CLO3D_Plugin\\Prepped_For_ORVEL.glb", GENERIC_READ,
-                    FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    exporter_.write = [](const std::string& path) { Writes(path, kGlbBytes); };
-    EXPECT_EQ(Export().written, GlbWrite::Nothing);
-    CloseHandle(reader);
-    EXPECT_EQ(testing_host::ReadFile(kGlb), kEarlier);
-    EXPECT_EQ(fs::last_write_time(kGlb), earlier);
-}
-#endif
 
 // The host reads the record by its own layout, so every listed byte matters.
 TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)

@@ -130,6 +130,8 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
         {"API.json.-7.tmp", true, false},
         {"API.json.1-2-3.tmp", true, false},
         {"API.json.4242-7.TMP.txt", true, false},
+        {"API.json.1-2.bak", true, false},
+        {"APIxjson.1-2.tmp", true, false},
         {"other.json.4242-7.tmp", true, false},
         {"Prepped_For_ORVEL.glb", true, false},
     };
@@ -145,11 +147,16 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     std::filesystem::last_write_time("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp", old,
                                      noTimeForFolders);
 #if !defined(_WIN32)
-    // An old link of that name is not one of ours either.
+    // Links of that name are not ours either: neither an old one to nowhere,
+    // nor a new one to an old file, which is old only when the link is followed.
     const char* const link = "C:/ORVEL/CLO3D_Plugin/API.json.5-5.tmp";
     std::filesystem::create_symlink("/nowhere", link);
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, link, times, AT_SYMLINK_NOFOLLOW), 0);
+    const char* const linkToOld = "C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp";
+    WriteFile("C:/ORVEL/old.txt", "the user's own");
+    std::filesystem::last_write_time("C:/ORVEL/old.txt", old);
+    std::filesystem::create_symlink(std::filesystem::absolute("C:/ORVEL/old.txt"), linkToOld);
 #endif
 
     EXPECT_EQ(Written("model.glb"), SettingsWithJsonValue("\"model.glb\""));
@@ -160,6 +167,7 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     EXPECT_TRUE(std::filesystem::is_directory("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp"));
 #if !defined(_WIN32)
     EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_symlink(linkToOld));
 #endif
 }
 

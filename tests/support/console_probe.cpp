@@ -3,12 +3,17 @@
 // std::cout and (on POSIX) its signal state, is as it was before.
 //
 //   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
-//                 [--exit-at-once] [--writer-thread]
+//                 [--exit-at-once] [--writer-thread] [--stream-error]
 //
 // --exceptions          the host has enabled exceptions on std::cout
 // --writer-thread       another thread of the host writes to std::cout, with
-//                       exceptions on for failed writes, while 30 exports run
-//                       (standard output must fail; SIGPIPE is ignored)
+//                       exceptions on for failed writes, while 100 exports run
+//                       (standard output must fail; SIGPIPE is ignored); how
+//                       many of its failed writes left stdout's error flag
+//                       clear goes to C:/writer-thread.txt
+// --stream-error        the host's own failed write has set stdout's error
+//                       flag before the action (standard output must fail;
+//                       SIGPIPE is ignored)
 // --block-pipe-signal   the host blocks SIGPIPE itself
 // --pipe-signal-pending ... and one is already pending, which must stay so
 // --exit-at-once        _Exit right after the action: what the plug-in wrote
@@ -18,10 +23,12 @@
 // 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 4 the
 // plug-in module could not be loaded; 5 the C stream stdout's error flag
 // changed; 6 a failed write of the host's own thread did not throw; 7 that
-// thread's writes never failed. Killed by a signal: the host died.
+// thread's writes never failed; 8 the host could not fail a write of its own.
+// Killed by a signal: the host died.
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <thread>
@@ -69,32 +76,45 @@ bool Same(const SignalState& a, const SignalState& b)
 }
 #endif
 
-// Runs 30 exports while another thread of the host writes to the failing
+// Runs 100 exports while another thread of the host writes to the failing
 // std::cout, with exceptions on for a bad stream: every one of its failed
-// writes must throw, however the plug-in's lines fall between them.
+// writes must throw, however the plug-in's lines fall between them. Each
+// must also leave stdout's error flag set, whoever's flush took its bytes;
+// the count of those that did not goes to C:/writer-thread.txt.
 int RunBesideAWriterThread(standin::PluginModule& plugin)
 {
     std::atomic<bool> stop{false};
+    long writes = 0;
     long failed = 0;
     long silent = 0;
+    long flagLost = 0;
     std::thread writer([&] {
         while (!stop) {
             try {
-                std::cout.write("host\n", 5).flush();
+                // Its bytes wait in stdout's buffer a moment before its flush.
+                std::cout.write("host\n", 5);
+                std::this_thread::yield();
+                std::cout.flush();
                 if (!std::cout.good()) {
                     ++silent;
                 }
             } catch (const std::ios_base::failure&) {
                 ++failed;
             }
+            ++writes;
+            if (std::ferror(stdout) == 0) {
+                ++flagLost;
+            }
+            std::clearerr(stdout);
             std::cout.clear();
         }
     });
-    for (int run = 0; run < 30; ++run) {
+    for (int run = 0; run < 100; ++run) {
         plugin.DoFunction();
     }
     stop = true;
     writer.join();
+    std::ofstream("C:/writer-thread.txt") << flagLost << " of " << writes << "\n";
     return silent > 0 ? 6 : failed == 0 ? 7 : 0;
 }
 
@@ -104,6 +124,7 @@ int main(int argc, char** argv)
 {
     bool exitAtOnce = false;
     bool writerThread = false;
+    bool streamError = false;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--exceptions") {
@@ -113,6 +134,11 @@ int main(int argc, char** argv)
         } else if (option == "--writer-thread") {
             writerThread = true;
             std::cout.exceptions(std::ios_base::badbit);
+#if !defined(_WIN32)
+            signal(SIGPIPE, SIG_IGN);
+#endif
+        } else if (option == "--stream-error") {
+            streamError = true;
 #if !defined(_WIN32)
             signal(SIGPIPE, SIG_IGN);
 #endif
@@ -150,7 +176,13 @@ int main(int argc, char** argv)
     if (writerThread) {
         return RunBesideAWriterThread(plugin);
     }
-    const bool streamError = std::ferror(stdout) != 0;
+    if (streamError) {
+        std::fputs("host\n", stdout);
+        if (std::fflush(stdout) == 0 || std::ferror(stdout) == 0) {
+            return 8;
+        }
+    }
+    const bool streamErrorBefore = std::ferror(stdout) != 0;
     plugin.DoFunction();
     if (exitAtOnce) {
         std::_Exit(0);
@@ -158,7 +190,7 @@ int main(int argc, char** argv)
     if (std::cout.exceptions() != mask || std::cout.rdstate() != state) {
         return 1;
     }
-    if ((std::ferror(stdout) != 0) != streamError) {
+    if ((std::ferror(stdout) != 0) != streamErrorBefore) {
         return 5;
     }
 #if !defined(_WIN32)

@@ -16,7 +16,10 @@
 #include <tlhelp32.h>
 #include <wchar.h>
 #else
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cstdio>
 #endif
 
 #if defined(ORVEL_TEST_DRIVE_IS_SYSTEM_DRIVE)
@@ -247,5 +250,40 @@ std::optional<std::string> WaitToRead(const std::filesystem::path& path, double 
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
+
+#if !defined(_WIN32)
+bool RunAsOrdinaryUser(const std::function<bool()>& body)
+{
+    if (geteuid() != 0) {
+        return body();
+    }
+    constexpr uid_t kNobody = 65534;
+    std::error_code ignored;
+    for (auto entry = std::filesystem::recursive_directory_iterator(".", ignored);
+         entry != std::filesystem::recursive_directory_iterator(); entry.increment(ignored)) {
+        static_cast<void>(lchown(entry->path().c_str(), kNobody, kNobody));
+    }
+    static_cast<void>(chown(".", kNobody, kNobody));
+    std::fflush(stdout);
+    const pid_t child = fork();
+    if (child < 0) {
+        return false;
+    }
+    if (child == 0) {
+        if (setgid(kNobody) != 0 || setuid(kNobody) != 0) {
+            _exit(3);
+        }
+        bool passed = false;
+        try {
+            passed = body();
+        } catch (...) {
+        }
+        std::fflush(stdout);
+        _exit(passed ? 0 : 1);
+    }
+    int status = 0;
+    return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+#endif
 
 } // namespace testing_host

@@ -19,6 +19,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -74,5 +75,13 @@ bool WaitForFile(const std::filesystem::path& path, double seconds);
 // nothing when it never did. On Windows a file that another program has just
 // renamed into place can refuse to open for a moment.
 std::optional<std::string> WaitToRead(const std::filesystem::path& path, double seconds);
+
+#if !defined(_WIN32)
+// Runs `body` as an ordinary user, bound by file permissions as root is not:
+// when this process runs as root, in a child process as nobody, to whom the
+// test's drive is handed first. True when `body` returned true (a child's
+// failures are printed by the child itself).
+bool RunAsOrdinaryUser(const std::function<bool()>& body);
+#endif
 
 } // namespace testing_host

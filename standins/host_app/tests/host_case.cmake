@@ -63,10 +63,11 @@ elseif(CASE STREQUAL "no_export_service")
   set(arguments --no-export-service)
   set(expected_text
     "[host] services: utility yes, export no"
-    "EXPORT_API seems to not be defined"
+    "[host] message 2: \"EXPORT_API seems to not be defined. Something is wrong \""
+    "[host] message 3: \"Attempting to open ORVEL.\""
     "[host]       \"modelFile\": \"\"\n"
     "[host] viewer report: error: settings file ${workspace}/API.json names no model (\"modelFile\" is empty)")
-  set(unexpected_text "[host] export service:")
+  set(unexpected_text "[host] export service:" "Exported project to")
 elseif(CASE STREQUAL "export_writes_nothing")
   set(arguments --export-writes-nothing)
   set(expected_text
