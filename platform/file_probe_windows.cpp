@@ -153,16 +153,15 @@ std::size_t FileReader::ReadAt(std::uint64_t offset, char* buffer, std::size_t c
 {
     std::size_t length = 0;
     while (!error_ && regular_ && length < count) {
-        const std::uint64_t at = offset + length;
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32U);
+        // Placed by the handle's own file pointer, not by an OVERLAPPED
+        // offset: Wine makes each read given an OVERLAPPED a round trip to its
+        // server, to queue a completion that no one waits for.
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset + length);
         DWORD got = 0;
-        if (ReadFile(handle_, buffer + length, static_cast<DWORD>(count - length), &got,
-                     &position) == FALSE) {
-            if (GetLastError() == ERROR_HANDLE_EOF) {
-                break;
-            }
+        if (SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) == FALSE ||
+            ReadFile(handle_, buffer + length, static_cast<DWORD>(count - length), &got, nullptr) ==
+                FALSE) {
             error_ = LastError();
             return 0;
         }
