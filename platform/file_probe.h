@@ -21,7 +21,7 @@ struct FileState {
         Unknown, // the system would not say: `error` tells why
     };
     Kind kind = Kind::Missing;
-    std::uint64_t volume = 0; // with `file`: which file this is
+    std::uint64_t volume = 0; // with `file`: which file this is (Windows: 0)
     std::uint64_t file = 0;
     std::uint64_t size = 0;
     std::int64_t lastWrite = 0; // in the system's own units

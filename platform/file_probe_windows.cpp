@@ -1,6 +1,7 @@
 #include "file_probe.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include "wide_path_windows.h"
 
@@ -15,12 +16,31 @@ std::int64_t Ticks(const FILETIME& time)
                                      time.dwLowDateTime);
 }
 
-std::uint64_t Join(DWORD high, DWORD low)
-{
-    return (static_cast<std::uint64_t>(high) << 32U) | low;
-}
-
 std::error_code LastError() { return {static_cast<int>(GetLastError()), std::system_category()}; }
+
+// NtQueryInformationFile's FileInternalInformation: the file's 64-bit index,
+// which tells it from every other file on its volume. The Windows SDK's
+// winternl.h names neither the class nor its record.
+constexpr auto kFileInternalInformation = static_cast<FILE_INFORMATION_CLASS>(6);
+struct FileIndex {
+    LARGE_INTEGER number;
+};
+
+// The index of the open `file`; false, with the thread's last error set, when
+// the system would not tell it.
+bool IndexOf(HANDLE file, std::uint64_t& index)
+{
+    IO_STATUS_BLOCK status{};
+    FileIndex found{};
+    const NTSTATUS result =
+        NtQueryInformationFile(file, &status, &found, sizeof(found), kFileInternalInformation);
+    if (result < 0) {
+        SetLastError(RtlNtStatusToDosError(result));
+        return false;
+    }
+    index = static_cast<std::uint64_t>(found.number.QuadPart);
+    return true;
+}
 
 // Closes a handle when it goes out of scope.
 struct OpenFile {
@@ -76,18 +96,24 @@ FileState StateOf(const std::string& path)
         state.kind = FileState::Kind::Other;
         return state;
     }
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (GetFileInformationByHandle(file.handle, &info) == FALSE) {
+    // Each of these is answered from the open handle alone. The volume's
+    // serial number is not asked for: both looks at the GLB are at the same
+    // path within one export, so a file from another volume would have to
+    // bear the same index, size and last-write time (to 100 ns) to pass for
+    // the earlier one; and asking for it costs a round trip to another
+    // process under Wine (its mount manager), several times the rest.
+    FILE_BASIC_INFO basic{};
+    LARGE_INTEGER size{};
+    if (GetFileInformationByHandleEx(file.handle, FileBasicInfo, &basic, sizeof(basic)) == FALSE ||
+        GetFileSizeEx(file.handle, &size) == FALSE || !IndexOf(file.handle, state.file)) {
         state.kind = FileState::Kind::Unknown;
         state.error = LastError();
         return state;
     }
-    state.kind = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? FileState::Kind::Regular
-                                                                         : FileState::Kind::Other;
-    state.volume = info.dwVolumeSerialNumber;
-    state.file = Join(info.nFileIndexHigh, info.nFileIndexLow);
-    state.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
-    state.lastWrite = Ticks(info.ftLastWriteTime);
+    state.kind = (basic.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? FileState::Kind::Regular
+                                                                        : FileState::Kind::Other;
+    state.size = static_cast<std::uint64_t>(size.QuadPart);
+    state.lastWrite = basic.LastWriteTime.QuadPart;
     return state;
 }
 
@@ -127,16 +153,15 @@ std::size_t FileReader::ReadAt(std::uint64_t offset, char* buffer, std::size_t c
 {
     std::size_t length = 0;
     while (!error_ && regular_ && length < count) {
-        const std::uint64_t at = offset + length;
-        OVERLAPPED position{};
-        position.Offset = static_cast<DWORD>(at & 0xFFFFFFFFU);
-        position.OffsetHigh = static_cast<DWORD>(at >> 32U);
+        // Placed by the handle's own file pointer, not by an OVERLAPPED
+        // offset: Wine makes each read given an OVERLAPPED a round trip to its
+        // server, to queue a completion that no one waits for.
+        LARGE_INTEGER at{};
+        at.QuadPart = static_cast<LONGLONG>(offset + length);
         DWORD got = 0;
-        if (ReadFile(handle_, buffer + length, static_cast<DWORD>(count - length), &got,
-                     &position) == FALSE) {
-            if (GetLastError() == ERROR_HANDLE_EOF) {
-                break;
-            }
+        if (SetFilePointerEx(handle_, at, nullptr, FILE_BEGIN) == FALSE ||
+            ReadFile(handle_, buffer + length, static_cast<DWORD>(count - length), &got, nullptr) ==
+                FALSE) {
             error_ = LastError();
             return 0;
         }

@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 #include "temporary_name.h"
 
@@ -41,14 +43,15 @@ std::string WithCrLf(const std::string& text)
 // is one that no other writer uses at the same time.
 std::atomic<unsigned> gTemporaryCount{0};
 
-// A new, empty file opened for writing; never one that exists already.
+// A new, empty file opened for writing, and for renaming through the same
+// handle; never one that exists already.
 HANDLE CreateTemporary(const std::wstring& path, std::wstring& temporary, std::error_code& error)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         temporary = path + L"." + std::to_wstring(GetCurrentProcessId()) + L"-" +
                     std::to_wstring(gTemporaryCount.fetch_add(1)) + L".tmp";
-        const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE | DELETE, 0, nullptr,
+                                        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) {
             return file;
         }
@@ -90,11 +93,22 @@ bool MayPass(DWORD code, const std::wstring& path)
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
 }
 
-std::error_code Replace(const std::wstring& temporary, const std::wstring& path)
+// Renames the open `file` over `path`. Through the handle already open, where
+// MoveFileExW would open the file again (under Wine two more round trips to
+// its server, each a wait for another process).
+std::error_code Replace(HANDLE file, const std::wstring& path)
 {
+    // FILE_RENAME_INFO ends in the new name, of any length.
+    const std::size_t nameBytes = path.size() * sizeof(wchar_t);
+    std::vector<char> record(sizeof(FILE_RENAME_INFO) + nameBytes);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(record.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(nameBytes);
+    std::memcpy(rename->FileName, path.c_str(), nameBytes + sizeof(wchar_t));
     for (int attempt = 1;; ++attempt) {
-        if (MoveFileExW(temporary.c_str(), path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
+        if (SetFileInformationByHandle(file, FileRenameInfo, rename,
+                                       static_cast<DWORD>(record.size())) != FALSE) {
             return {};
         }
         const DWORD code = GetLastError();
@@ -162,12 +176,12 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
         return error;
     }
     error = WriteAll(file, bytes);
-    if (CloseHandle(file) == FALSE && !error) {
-        error = LastError();
-    }
     if (!error) {
-        error = Replace(temporary, widePath);
+        error = Replace(file, widePath);
     }
+    // Once renamed, the file holds every byte written, whatever the close
+    // says.
+    CloseHandle(file);
     if (error) {
         DeleteFileW(temporary.c_str());
     }
