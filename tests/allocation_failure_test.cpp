@@ -1,10 +1,12 @@
 // Memory can run out at any allocation inside an entry point: whichever one
-// fails, the entry point returns to the host, which sees no exception.
+// fails, the entry point returns to the host, which sees no exception, and
+// leaves no temporary file behind.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "plugin/entry_points.h"
 #include "support/fake_host.h"
@@ -79,6 +81,7 @@ TEST_F(AllocationFailure, NeverLeavesDoFunction)
     const int failures = FailEachAllocationOf([] { DoFunction(); });
     ::testing::internal::GetCapturedStdout();
     EXPECT_GT(failures, 5);
+    EXPECT_EQ(testing_host::TemporaryFilesLeft(), std::vector<std::string>{});
 }
 
 TEST_F(AllocationFailure, NeverLeavesTheAfterLoadNotification)

@@ -247,20 +247,6 @@ bool EndsWith(const std::string& text, const std::string& end)
            text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// Files in the workspace folder other than the two the action writes.
-std::vector<std::string> TemporaryFilesLeft()
-{
-    std::vector<std::string> left;
-    std::error_code ignored;
-    for (const auto& entry : fs::directory_iterator("C:/ORVEL/CLO3D_Plugin", ignored)) {
-        const std::string name = entry.path().filename().string();
-        if (name != "API.json" && name != "Prepped_For_ORVEL.glb") {
-            left.push_back(name);
-        }
-    }
-    return left;
-}
-
 // Whether the current user is bound by the permission at all: root is not,
 // and Windows has no read-only folders.
 bool PermissionBinds(Faults::Permission permission)
@@ -360,7 +346,7 @@ protected:
         if (!faults.exportedBytes && fs::is_regular_file(kGlb)) {
             EXPECT_EQ(ReadFile(kGlb), kEarlierGlb);
         }
-        EXPECT_EQ(TemporaryFilesLeft(), std::vector<std::string>{});
+        EXPECT_EQ(testing_host::TemporaryFilesLeft(), std::vector<std::string>{});
         if (faults.after) {
             faults.after();
         }

@@ -180,6 +180,20 @@ void WriteFile(const std::filesystem::path& path, const std::string& bytes)
     file << bytes;
 }
 
+std::vector<std::string> TemporaryFilesLeft()
+{
+    std::vector<std::string> left;
+    std::error_code ignored;
+    for (const auto& entry :
+         std::filesystem::directory_iterator("C:/ORVEL/CLO3D_Plugin", ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name != "API.json" && name != "Prepped_For_ORVEL.glb") {
+            left.push_back(name);
+        }
+    }
+    return left;
+}
+
 std::string MinimalGlb()
 {
     std::string json = R"({"asset":{"version":"2.0"}})";

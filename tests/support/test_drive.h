@@ -22,6 +22,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace testing_host {
 
@@ -57,6 +58,10 @@ std::string ReadFile(const std::filesystem::path& path);
 
 // Writes `bytes` to a file, replacing it.
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
+
+// Files in the workspace folder C:/ORVEL/CLO3D_Plugin other than the two the
+// action writes (API.json and the GLB): what a run left behind.
+std::vector<std::string> TemporaryFilesLeft();
 
 // The smallest valid glTF 2.0 binary: a header and a JSON chunk, no meshes.
 std::string MinimalGlb();
