@@ -93,12 +93,11 @@ bool MayPass(DWORD code, const std::wstring& path)
            (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
 }
 
-// Renames the open `file` over `path`. Through the handle already open, where
-// MoveFileExW would open the file again (under Wine two more round trips to
-// its server, each a wait for another process).
-std::error_code Replace(HANDLE file, const std::wstring& path)
+// What renaming a file over `path` asks of the system: FILE_RENAME_INFO,
+// which ends in the new name, of any length. Made before the temporary is
+// created, so that memory running out here leaves no file and no handle.
+std::vector<char> RenameOver(const std::wstring& path)
 {
-    // FILE_RENAME_INFO ends in the new name, of any length.
     const std::size_t nameBytes = path.size() * sizeof(wchar_t);
     std::vector<char> record(sizeof(FILE_RENAME_INFO) + nameBytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(record.data());
@@ -106,8 +105,17 @@ std::error_code Replace(HANDLE file, const std::wstring& path)
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(nameBytes);
     std::memcpy(rename->FileName, path.c_str(), nameBytes + sizeof(wchar_t));
+    return record;
+}
+
+// Renames the open `file` over `path` with `record` (RenameOver(path)).
+// Through the handle already open, where MoveFileExW would open the file again
+// (under Wine two more round trips to its server, each a wait for another
+// process).
+std::error_code Replace(HANDLE file, const std::wstring& path, std::vector<char>& record)
+{
     for (int attempt = 1;; ++attempt) {
-        if (SetFileInformationByHandle(file, FileRenameInfo, rename,
+        if (SetFileInformationByHandle(file, FileRenameInfo, record.data(),
                                        static_cast<DWORD>(record.size())) != FALSE) {
             return {};
         }
@@ -170,6 +178,7 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
     }
     RemoveStaleTemporaries(widePath);
     const std::string bytes = WithCrLf(text);
+    std::vector<char> rename = RenameOver(widePath);
     std::wstring temporary;
     const HANDLE file = CreateTemporary(widePath, temporary, error);
     if (file == INVALID_HANDLE_VALUE) {
@@ -177,7 +186,7 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
     }
     error = WriteAll(file, bytes);
     if (!error) {
-        error = Replace(file, widePath);
+        error = Replace(file, widePath, rename);
     }
     // Once renamed, the file holds every byte written, whatever the close
     // says.
