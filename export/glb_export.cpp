@@ -93,7 +93,7 @@ ExportedGlb Judge(std::string path, const platform::FileState& before)
     using Kind = platform::FileState::Kind;
     ExportedGlb exported;
     exported.path = std::move(path);
-    const platform::FileState after = platform::StateOf(exported.path);
+    const platform::FileState after = platform::StateOf(exported.path, before);
     if (after.kind == Kind::Unknown) {
         exported.written = GlbWrite::Unchecked;
         exported.error = after.error;

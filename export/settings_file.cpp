@@ -1,5 +1,6 @@
 #include "settings_file.h"
 
+#include <atomic>
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
@@ -52,6 +53,14 @@ void WriteConsoleLine() noexcept
     }
 }
 
+// Temporaries are left behind only by a host that ended between creating one
+// and the rename, which ends its session too: what earlier sessions left is
+// all there at this session's first write, and is looked for then, not at
+// every export, since listing the folder costs more than the write itself on
+// some systems. One that another instance of the host leaves while this one
+// runs waits for the next session.
+std::atomic<bool> gLookedForLeftovers{false};
+
 // The settings document, safe when memory runs out. It is an object from the
 // start: a null value turned into an object by assigning a member is left
 // half made, and crashes when destroyed, if that allocation fails. And its
@@ -83,6 +92,9 @@ std::error_code OrvelImportInterface::WriteSettingsFile(std::string path) const
     settings.json["modelFile"] = modelFilePath;
     // Serialise first: a rejected path must not cost the user the previous file.
     const std::string text = settings.json.dump(4);
+    if (!gLookedForLeftovers.exchange(true)) {
+        platform::RemoveStaleTemporaries(path);
+    }
     return platform::ReplaceWholeFile(path, text);
 }
 

@@ -117,6 +117,31 @@ FileState StateOf(const std::string& path)
     return state;
 }
 
+FileState StateOf(const std::string& path, const FileState& before)
+{
+    std::wstring wide;
+    WIN32_FILE_ATTRIBUTE_DATA record{};
+    // A link or another reparse point is described by itself, not by the file
+    // it leads to; and what is no plain file of the disk (under Wine a FIFO or
+    // a device, which this call refuses) is left to StateOf too.
+    constexpr DWORD kNoPlainFile =
+        FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
+    if (!WidePath(path, wide) &&
+        GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &record) != FALSE &&
+        (record.dwFileAttributes & kNoPlainFile) == 0) {
+        FileState state;
+        state.kind = FileState::Kind::Regular;
+        state.size =
+            (static_cast<std::uint64_t>(record.nFileSizeHigh) << 32U) | record.nFileSizeLow;
+        state.lastWrite = Ticks(record.ftLastWriteTime);
+        if (before.kind != state.kind || before.size != state.size ||
+            before.lastWrite != state.lastWrite) {
+            return state;
+        }
+    }
+    return StateOf(path);
+}
+
 FileReader::FileReader(const std::string& path) : handle_(INVALID_HANDLE_VALUE)
 {
     std::wstring wide;

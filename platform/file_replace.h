@@ -15,10 +15,13 @@ namespace orvel::platform {
 // (read-only) is left as it is, on every system. Returns the system's error
 // when any step fails; the temporary file is then removed and `path` is left
 // byte for byte as it was.
-// First removes, from the folder of `path`, the temporary files this function
-// names for `path` whose last write is more than 10 minutes old: a process
-// that ended between creating one and the rename leaves it behind. Younger
-// ones (another process may be writing one) and every other file are left.
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text);
+
+// Removes, from the folder of `path`, the temporary files that
+// ReplaceWholeFile names for `path` whose last write is more than 10 minutes
+// old: a process that ended between creating one and the rename left it
+// behind. Younger ones (another process may be writing one) and every other
+// file are left, and so is anything the folder's listing does not show.
+void RemoveStaleTemporaries(const std::string& path);
 
 } // namespace orvel::platform

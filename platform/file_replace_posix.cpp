@@ -74,9 +74,10 @@ std::error_code RefuseReadOnly(const std::string& path)
 // few bytes takes that long, so no other export can still be busy with it.
 constexpr std::time_t kStaleSeconds = std::time_t{10} * 60;
 
-// Removes the temporaries beside `path` that a process which ended between
-// creating one and the rename left behind. Only plain files of exactly that
-// name pattern and age: a link or a folder of that name was not made here.
+} // namespace
+
+// Only plain files of exactly that name pattern and age: a link or a folder of
+// that name was not made here.
 void RemoveStaleTemporaries(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
@@ -100,11 +101,8 @@ void RemoveStaleTemporaries(const std::string& path)
     }
 }
 
-} // namespace
-
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
-    RemoveStaleTemporaries(path);
     std::error_code error = RefuseReadOnly(path);
     if (error) {
         return error;

@@ -137,10 +137,10 @@ std::uint64_t Ticks(const FILETIME& time)
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
 }
 
-// Removes the temporaries beside `path` that a process which ended between
-// creating one and the rename left behind. Only plain files of exactly that
-// name pattern and age: a link or a folder of that name was not made here.
-void RemoveStaleTemporaries(const std::wstring& path)
+// RemoveStaleTemporaries for the path in the system's own characters. Only
+// plain files of exactly that name pattern and age: a link or a folder of
+// that name was not made here.
+void RemoveStaleTemporariesOf(const std::wstring& path)
 {
     const std::size_t slash = path.find_last_of(L"/\\");
     const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
@@ -169,6 +169,14 @@ void RemoveStaleTemporaries(const std::wstring& path)
 
 } // namespace
 
+void RemoveStaleTemporaries(const std::string& path)
+{
+    std::wstring widePath;
+    if (!WidePath(path, widePath)) {
+        RemoveStaleTemporariesOf(widePath);
+    }
+}
+
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)
 {
     std::wstring widePath;
@@ -176,7 +184,6 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
     if (error) {
         return error;
     }
-    RemoveStaleTemporaries(widePath);
     const std::string bytes = WithCrLf(text);
     std::vector<char> rename = RenameOver(widePath);
     std::wstring temporary;

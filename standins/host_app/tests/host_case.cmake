@@ -33,6 +33,10 @@ set(viewer_received
   "[host] viewer report: model: ${workspace}/Prepped_For_ORVEL.glb\n")
 
 if(CASE STREQUAL "exports_to_viewer")
+  # A session's first export also removes what a host killed between writing
+  # a temporary and renaming it left behind, but no temporary young enough
+  # that another export may still be writing it.
+  set(leftovers ON)
   set(expected_text
     "[host] project: built-in scene (1 mesh, 24 vertices)"
     "[host] export service: asked to write the project as GLB to \"${workspace}/Prepped_For_ORVEL.glb\""
@@ -180,8 +184,17 @@ if(earlier_glb)
     message(FATAL_ERROR "the host did not end inside the export")
   endif()
 endif()
+if(leftovers)
+  find_program(touch_program touch REQUIRED)
+  file(WRITE "${disk}/API.json.1-1.tmp" "left by a killed host")
+  execute_process(COMMAND ${touch_program} -d "2001-02-03 04:05:06" "${disk}/API.json.1-1.tmp")
+  file(WRITE "${disk}/API.json.2-2.tmp" "being written by another export")
+endif()
 execute_process(COMMAND ${EMULATOR} ${HOST} ${arguments} WORKING_DIRECTORY "${FOLDER}"
                 RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE errors)
+if(leftovers AND (EXISTS "${disk}/API.json.1-1.tmp" OR NOT EXISTS "${disk}/API.json.2-2.tmp"))
+  message(FATAL_ERROR "the old temporary was not removed, or the young one was")
+endif()
 if(earlier_glb)
   file(SHA256 "${disk}/Prepped_For_ORVEL.glb" hash_after)
   file(TIMESTAMP "${disk}/Prepped_For_ORVEL.glb" time_after "%Y-%m-%d %H:%M:%S" UTC)
