@@ -20,8 +20,7 @@ struct Options {
 // occurrence replaces an earlier one. False, with a message, for anything else.
 bool ParseOptions(int argc, char** argv, Options& options);
 
-// One run of one arm: its wall-clock time and the CPU time it cost, in
-// microseconds, and whether its work succeeded.
+// One run of one arm, in microseconds, and whether its work succeeded.
 struct Sample {
     double wallUs = 0;
     double cpuUs = 0;
@@ -76,10 +75,9 @@ EntryPoint Setup();
 // call has ended, and returns how many there were.
 std::size_t WaitForViewers();
 
-// Waits until the data written to the file at `path` have reached the disk.
-// A user's exports come seconds apart: the next one never waits for the
-// writes of the last (ext4 writes a file truncated or renamed over another at
-// once, and truncating it again waits for that write).
+// Waits until the data written to the file at `path` have reached the disk, as
+// they have between a user's exports, seconds apart (ext4 writes a file
+// truncated or renamed over another at once, and truncating it again waits).
 void FlushToDisk(const char* path);
 
 // This process's CPU time (natively with that of its waited-for children).
