@@ -1,7 +1,9 @@
 #include "settings_file.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 #include <streambuf>
 #include <utility>
@@ -55,11 +57,14 @@ void WriteConsoleLine() noexcept
 
 // Temporaries are left behind only by a host that ended between creating one
 // and the rename, which ends its session too: what earlier sessions left is
-// all there at this session's first write, and is looked for then, not at
-// every export, since listing the folder costs more than the write itself on
-// some systems. One that another instance of the host leaves while this one
-// runs waits for the next session.
-std::atomic<bool> gLookedForLeftovers{false};
+// all there at this session's first write. The folder is looked through then,
+// and again at each write until no temporary was left in it (one too young to
+// tell from another export's), not at every export, since listing the folder
+// costs more than the write itself on some systems. One that another instance
+// of the host leaves while this one runs waits for the next session. The path
+// whose folder was last found clean is remembered by its hash (never 0):
+// another path gets a look of its own.
+std::atomic<std::size_t> gFolderFoundClean{0};
 
 // The settings document, safe when memory runs out. It is an object from the
 // start: a null value turned into an object by assigning a member is left
@@ -92,8 +97,9 @@ std::error_code OrvelImportInterface::WriteSettingsFile(std::string path) const
     settings.json["modelFile"] = modelFilePath;
     // Serialise first: a rejected path must not cost the user the previous file.
     const std::string text = settings.json.dump(4);
-    if (!gLookedForLeftovers.exchange(true)) {
-        platform::RemoveStaleTemporaries(path);
+    const std::size_t key = std::hash<std::string>{}(path) | 1U;
+    if (gFolderFoundClean.load() != key && !platform::RemoveStaleTemporaries(path)) {
+        gFolderFoundClean.store(key);
     }
     return platform::ReplaceWholeFile(path, text);
 }

@@ -41,11 +41,11 @@ inline bool operator==(const FileState& a, const FileState& b)
 FileState StateOf(const std::string& path);
 
 // StateOf, for telling what stands at `path` apart from `before`: a regular
-// file whose size or last-write time already differs from `before`'s is told
-// without asking which file it is (`file` is then 0). Windows reads those
-// from the file system's record of the file without opening it, where a
-// handle costs several calls into the system (under Wine, each a round trip
-// to its server); the file is opened only when its identity must decide.
+// file where there was none, or whose last-write time is later than
+// `before`'s, is told without asking which file it is (`file` is then 0).
+// Windows reads that from the file system's record of the file without
+// opening it, where a handle costs several calls into the system (under Wine,
+// each a round trip to its server); otherwise it opens the file as StateOf.
 FileState StateOf(const std::string& path, const FileState& before);
 
 // The clock that stamps file writes, in the units of FileState::lastWrite:

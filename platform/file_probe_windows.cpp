@@ -134,8 +134,15 @@ FileState StateOf(const std::string& path, const FileState& before)
         state.size =
             (static_cast<std::uint64_t>(record.nFileSizeHigh) << 32U) | record.nFileSizeLow;
         state.lastWrite = Ticks(record.ftLastWriteTime);
-        if (before.kind != state.kind || before.size != state.size ||
-            before.lastWrite != state.lastWrite) {
+        // Taken as written only where no cache could explain the difference:
+        // nothing was there before, or its time has moved on (the export waits
+        // for the file clock to pass the earlier time). A drive of another
+        // computer may answer a look by path from an older record than a look
+        // through a handle; an older time or a changed size alone is left to
+        // the handle.
+        const bool noFileBefore =
+            before.kind == FileState::Kind::Missing || before.kind == FileState::Kind::Other;
+        if (noFileBefore || state.lastWrite > before.lastWrite) {
             return state;
         }
     }

@@ -160,7 +160,8 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     std::filesystem::create_symlink(std::filesystem::absolute("C:/ORVEL/old.txt"), linkToOld);
 #endif
 
-    orvel::platform::RemoveStaleTemporaries(kSettings);
+    // The young one may still need removing.
+    EXPECT_TRUE(orvel::platform::RemoveStaleTemporaries(kSettings));
     for (const Planted& file : planted) {
         const std::string path = std::string("C:/ORVEL/CLO3D_Plugin/") + file.name;
         EXPECT_EQ(std::filesystem::exists(path), !file.removed) << file.name;
@@ -170,6 +171,47 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_TRUE(std::filesystem::is_symlink(linkToOld));
 #endif
+    // Without it, nothing left is a temporary that may need removing.
+    std::filesystem::remove("C:/ORVEL/CLO3D_Plugin/API.json.4242-8.tmp");
+    EXPECT_FALSE(orvel::platform::RemoveStaleTemporaries(kSettings));
+}
+
+// A session looks through the folder at its first write of the settings, and
+// again at each write while a temporary there was too young to remove; once
+// it found none, not again. Each folder is a path of its own in this process.
+TEST_F(SettingsFile, LooksForLeftoversUntilItFindsNone)
+{
+    const auto plant = [](const std::string& file, int minutesOld) {
+        WriteFile(file, "left behind");
+        std::filesystem::last_write_time(file, std::filesystem::file_time_type::clock::now() -
+                                                   std::chrono::minutes(minutesOld));
+    };
+    const auto write = [](const std::string& folder) {
+        const orvel::OrvelImportInterface settings("model.glb");
+        EXPECT_FALSE(settings.WriteSettingsFile(folder + "API.json"));
+    };
+    std::filesystem::create_directories("C:/ORVEL/Young");
+    std::filesystem::create_directories("C:/ORVEL/None");
+    const std::string young = "C:/ORVEL/Young/API.json.7-";
+    plant(young + "1.tmp", 0);
+    plant(young + "2.tmp", 11);
+    write("C:/ORVEL/Young/");
+    EXPECT_TRUE(std::filesystem::exists(young + "1.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(young + "2.tmp"));
+    plant(young + "1.tmp", 11); // the young one has aged
+    plant(young + "3.tmp", 11);
+    write("C:/ORVEL/Young/");
+    EXPECT_FALSE(std::filesystem::exists(young + "1.tmp"));
+    EXPECT_FALSE(std::filesystem::exists(young + "3.tmp"));
+    plant(young + "4.tmp", 11); // after the folder was found clean
+    write("C:/ORVEL/Young/");
+    EXPECT_TRUE(std::filesystem::exists(young + "4.tmp"));
+
+    // A folder without a single temporary is found clean at once.
+    write("C:/ORVEL/None/");
+    plant("C:/ORVEL/None/API.json.7-5.tmp", 11);
+    write("C:/ORVEL/None/");
+    EXPECT_TRUE(std::filesystem::exists("C:/ORVEL/None/API.json.7-5.tmp"));
 }
 
 // Files in the workspace folder besides API.json: a failed or finished
