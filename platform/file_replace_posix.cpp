@@ -92,14 +92,19 @@ bool RemoveStaleTemporaries(const std::string& path)
     const int fd = dirfd(listing.get());
     const std::time_t staleBefore = std::time(nullptr) - kStaleSeconds;
     bool left = false;
-    while (const dirent* entry = readdir(listing.get())) {
+    while (true) {
+        // An end of the listing with an error leaves the look unfinished.
+        errno = 0;
+        const dirent* entry = readdir(listing.get());
+        if (entry == nullptr) {
+            return left || errno != 0;
+        }
         struct stat info {};
         if (IsTemporaryOf(std::string_view(entry->d_name), target) &&
             fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
             left = info.st_mtime >= staleBefore || unlinkat(fd, entry->d_name, 0) != 0 || left;
         }
     }
-    return left;
 }
 
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)

@@ -152,7 +152,8 @@ bool RemoveStaleTemporariesOf(const std::wstring& path)
                                          FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) {
         // Nothing of that pattern is no reason to look again.
-        return GetLastError() != ERROR_FILE_NOT_FOUND;
+        const DWORD code = GetLastError();
+        return code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES;
     }
     const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(find, &FindClose);
     FILETIME now{};
@@ -167,7 +168,8 @@ bool RemoveStaleTemporariesOf(const std::wstring& path)
                    DeleteFileW((folder + found.cFileName).c_str()) == FALSE || left;
         }
     } while (FindNextFileW(listing.get(), &found) != FALSE);
-    return left;
+    // An end of the listing with an error leaves the look unfinished.
+    return left || GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 } // namespace

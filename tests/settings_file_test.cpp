@@ -174,11 +174,15 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     // Without it, nothing left is a temporary that may need removing.
     std::filesystem::remove("C:/ORVEL/CLO3D_Plugin/API.json.4242-8.tmp");
     EXPECT_FALSE(orvel::platform::RemoveStaleTemporaries(kSettings));
+    // A folder that cannot be listed has not been looked through.
+    EXPECT_TRUE(orvel::platform::RemoveStaleTemporaries("C:/ORVEL/NoSuchFolder/API.json"));
 }
 
 // A session looks through the folder at its first write of the settings, and
 // again at each write while a temporary there was too young to remove; once
-// it found none, not again. Each folder is a path of its own in this process.
+// it found none, not again. Each folder here is one no other case writes to:
+// the folder found clean is remembered for the whole process, and a Windows
+// test program runs all its cases in one.
 TEST_F(SettingsFile, LooksForLeftoversUntilItFindsNone)
 {
     const auto plant = [](const std::string& file, int minutesOld) {
