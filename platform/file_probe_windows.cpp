@@ -67,15 +67,12 @@ std::int64_t FileClockNow()
 
 std::int64_t FileTimeUnitsPerMillisecond() { return 10000; }
 
-FileState StateOf(const std::string& path)
+namespace {
+
+// StateOf for the path in the system's own characters.
+FileState StateOfWide(const std::wstring& wide)
 {
     FileState state;
-    std::wstring wide;
-    state.error = WidePath(path, wide);
-    if (state.error) {
-        state.kind = FileState::Kind::Unknown;
-        return state;
-    }
     // Asks for the attributes alone: sharing rules cover only reading,
     // writing and deleting, so this handle neither waits for a program that
     // holds the file open, whatever it shares, nor stops one from opening it.
@@ -117,17 +114,38 @@ FileState StateOf(const std::string& path)
     return state;
 }
 
+// The state of a path that cannot be put in the system's characters.
+FileState Unconvertible(const std::error_code& error)
+{
+    FileState state;
+    state.kind = FileState::Kind::Unknown;
+    state.error = error;
+    return state;
+}
+
+} // namespace
+
+FileState StateOf(const std::string& path)
+{
+    std::wstring wide;
+    const std::error_code error = WidePath(path, wide);
+    return error ? Unconvertible(error) : StateOfWide(wide);
+}
+
 FileState StateOf(const std::string& path, const FileState& before)
 {
     std::wstring wide;
+    const std::error_code error = WidePath(path, wide);
+    if (error) {
+        return Unconvertible(error);
+    }
     WIN32_FILE_ATTRIBUTE_DATA record{};
     // A link or another reparse point is described by itself, not by the file
     // it leads to; and what is no plain file of the disk (under Wine a FIFO or
     // a device, which this call refuses) is left to StateOf too.
     constexpr DWORD kNoPlainFile =
         FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-    if (!WidePath(path, wide) &&
-        GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &record) != FALSE &&
+    if (GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &record) != FALSE &&
         (record.dwFileAttributes & kNoPlainFile) == 0) {
         FileState state;
         state.kind = FileState::Kind::Regular;
@@ -146,7 +164,7 @@ FileState StateOf(const std::string& path, const FileState& before)
             return state;
         }
     }
-    return StateOf(path);
+    return StateOfWide(wide);
 }
 
 FileReader::FileReader(const std::string& path) : handle_(INVALID_HANDLE_VALUE)
