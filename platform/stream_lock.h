@@ -2,6 +2,14 @@
 #pragma once
 
 #include <cstdio>
+#include <streambuf>
+#include <typeinfo>
+
+#if defined(__GLIBCXX__)
+#include <ext/stdio_sync_filebuf.h>
+#elif defined(_MSC_VER)
+#include <fstream>
+#endif
 
 namespace orvel::platform {
 
@@ -9,7 +17,9 @@ namespace orvel::platform {
 // stream call comes between the holder's calls on that stream. The lock is
 // recursive, and the C library's own calls on the stream (those std::cout
 // makes through it included) take it as well: flockfile on POSIX, the C
-// runtime's own _lock_file on Windows.
+// runtime's own _lock_file on Windows. Whatever runs under it must be the
+// runtime's own code: code of the host's that waits for another of its
+// threads, which waits for this lock, never returns.
 class StreamLock {
 public:
     explicit StreamLock(std::FILE* stream) noexcept;
@@ -20,5 +30,23 @@ public:
 private:
     std::FILE* stream_;
 };
+
+// Whether `buffer` is the C++ runtime's own buffer for the C stream stdout,
+// as std::cout has it unless the host gave it another: a class of the
+// runtime's exactly (not one derived from it), so its calls run nothing but
+// the runtime's code. libstdc++'s says which C stream it writes to; the
+// Microsoft runtime's std::cout writes through a plain std::filebuf over
+// stdout, which does not say, so there any plain std::filebuf counts.
+inline bool IsRuntimeStdoutBuffer(std::streambuf& buffer) noexcept
+{
+#if defined(__GLIBCXX__)
+    using Own = __gnu_cxx::stdio_sync_filebuf<char>;
+    return typeid(buffer) == typeid(Own) && static_cast<Own&>(buffer).file() == stdout;
+#elif defined(_MSC_VER)
+    return typeid(buffer) == typeid(std::filebuf);
+#else
+    return false;
+#endif
+}
 
 } // namespace orvel::platform

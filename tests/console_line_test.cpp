@@ -21,6 +21,10 @@
 #include <unistd.h>
 #endif
 
+#if defined(__GLIBCXX__)
+#include <ext/stdio_sync_filebuf.h>
+#endif
+
 #include "export/settings_file.h"
 #include "platform/stream_lock.h"
 #include "support/expected_texts.h"
@@ -120,7 +124,8 @@ protected:
     std::streambuf* previous_ = nullptr;
 };
 
-// Written and flushed while stdout's own lock keeps the host's threads out.
+// Written and flushed with no lock of the plug-in's held: the buffer is the
+// host's own code, which may wait for the host's other threads.
 TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
 {
     HostOutput output(false);
@@ -129,7 +134,42 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     EXPECT_EQ(output.received, kConsoleLine);
     EXPECT_EQ(output.flushes, 1);
     EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
-    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), false));
+    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), true));
+}
+
+#if defined(__GLIBCXX__)
+// The runtime's own class, but with the host's code in it.
+class DerivedStdoutBuffer : public __gnu_cxx::stdio_sync_filebuf<char> {
+public:
+    DerivedStdoutBuffer() : stdio_sync_filebuf(stdout) {}
+};
+#endif
+
+// Only the runtime's own buffer over stdout is written under stdout's lock;
+// any buffer that may run the host's code is not.
+TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnStdoutBuffer)
+{
+    struct Row {
+        const char* name;
+        std::streambuf* buffer;
+        bool locked;
+    };
+    HostOutput host(false);
+#if defined(__GLIBCXX__)
+    __gnu_cxx::stdio_sync_filebuf<char> overStderr(stderr);
+    DerivedStdoutBuffer derived;
+#endif
+    const Row rows[] = {
+        {"std::cout's own", std::cout.rdbuf(), true},
+        {"the host's", &host, false},
+#if defined(__GLIBCXX__)
+        {"the runtime's over stderr", &overStderr, false},
+        {"derived from the runtime's", &derived, false},
+#endif
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(orvel::platform::IsRuntimeStdoutBuffer(*row.buffer), row.locked) << row.name;
+    }
 }
 
 TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
@@ -327,7 +367,8 @@ protected:
         EXPECT_EQ(run.exitCode, 0)
             << "1: std::cout changed; 2: signal state changed; 3: aborted (Windows); 4: no module; "
                "5: stdout's error flag changed; 6: a host thread's failed write did not throw; "
-               "7: that thread's writes never failed; 8: the host's own write did not fail";
+               "7: that thread's writes never failed; 8: the host's own write did not fail; "
+               "9: the exports hung";
     }
 
     testing_host::TestDrive drive_;
@@ -357,11 +398,32 @@ TEST_F(ConsoleLineInAHost, AnotherHostThreadKeepsItsStreamExceptionsAndErrorFlag
         << "failed host writes whose error flag was lost: " << report;
 }
 
-// The host's own failed write set stdout's error flag before the action: the
-// flag is still set after the line.
+// The host's own failed write set stdout's error flag before the action, or
+// its bytes still wait in stdout's buffer and fail when the line flushes
+// them: either way the flag is set after the line, and the host lives.
 TEST_F(ConsoleLineInAHost, HostsOwnStreamErrorFlagIsKept)
 {
     ExpectHostUnharmed(Output::BrokenPipe, "--stream-error");
+    ExpectHostUnharmed(Output::BrokenPipe, "--pending-host-bytes");
+}
+
+// std::cout writes through a buffer of the host's that takes the host's own
+// lock while another host thread logs under that lock, or that waits for a
+// worker thread writing to stdout: every export returns, and every line
+// reaches the host's buffer.
+TEST_F(ConsoleLineInAHost, HostsOwnBufferNeverWaitsOnALockOfThePlugins)
+{
+    for (const char* const buffer : {"--host-buffer-mutex", "--host-buffer-worker"}) {
+        const ProbeRun run = RunProbe(Output::Read, buffer);
+        EXPECT_EQ(run.exitCode, 0) << buffer << " (9: the exports hung)";
+        const std::string line = "Destroying OrvelImportInterface";
+        std::size_t lines = 0;
+        for (std::size_t at = run.output.find(line); at != std::string::npos;
+             at = run.output.find(line, at + 1)) {
+            ++lines;
+        }
+        EXPECT_EQ(lines, 50U) << buffer;
+    }
 }
 
 // The line is flushed by the plug-in itself: a host that ends with _Exit

@@ -4,6 +4,7 @@
 //
 //   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
 //                 [--exit-at-once] [--writer-thread] [--stream-error]
+//                 [--pending-host-bytes] [--host-buffer-mutex] [--host-buffer-worker]
 //
 // --exceptions          the host has enabled exceptions on std::cout
 // --writer-thread       another thread of the host writes to std::cout, with
@@ -14,6 +15,15 @@
 // --stream-error        the host's own failed write has set stdout's error
 //                       flag before the action (standard output must fail;
 //                       SIGPIPE is ignored)
+// --pending-host-bytes  the host's own bytes wait in stdout's buffer, unflushed,
+//                       when the action starts (standard output must fail):
+//                       their failure must leave stdout's error flag set
+// --host-buffer-mutex   std::cout writes through the host's own buffer, which
+//                       copies to stdout under the host's mutex, while another
+//                       host thread logs to stdout under that mutex; 50 exports
+// --host-buffer-worker  std::cout writes through the host's own buffer, whose
+//                       sync waits for a worker thread that writes to stdout;
+//                       50 exports
 // --block-pipe-signal   the host blocks SIGPIPE itself
 // --pipe-signal-pending ... and one is already pending, which must stay so
 // --exit-at-once        _Exit right after the action: what the plug-in wrote
@@ -23,13 +33,18 @@
 // 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 4 the
 // plug-in module could not be loaded; 5 the C stream stdout's error flag
 // changed; 6 a failed write of the host's own thread did not throw; 7 that
-// thread's writes never failed; 8 the host could not fail a write of its own.
+// thread's writes never failed; 8 the host could not fail a write of its own;
+// 9 the exports did not end within two minutes (a deadlock).
 // Killed by a signal: the host died.
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <mutex>
+#include <streambuf>
 #include <string>
 #include <thread>
 
@@ -118,6 +133,88 @@ int RunBesideAWriterThread(standin::PluginModule& plugin)
     return silent > 0 ? 6 : failed == 0 ? 7 : 0;
 }
 
+// A buffer of the host's own behind std::cout: every piece goes to stdout.
+// With `mutex`, under that lock of the host's, as a host that serialises its
+// logging does; without, its sync waits for a worker thread that writes to
+// stdout, as a host that hands its output to another thread does.
+class HostBuffer : public std::streambuf {
+public:
+    explicit HostBuffer(std::mutex* mutex) : mutex_(mutex) {}
+
+protected:
+    int_type overflow(int_type c) override
+    {
+        const char text = traits_type::to_char_type(c);
+        return traits_type::eq_int_type(c, traits_type::eof()) || xsputn(&text, 1) == 1
+                   ? traits_type::not_eof(c)
+                   : traits_type::eof();
+    }
+    std::streamsize xsputn(const char* text, std::streamsize count) override
+    {
+        const std::lock_guard<std::mutex> lock(*Mutex());
+        return static_cast<std::streamsize>(
+            std::fwrite(text, 1, static_cast<std::size_t>(count), stdout));
+    }
+    int sync() override
+    {
+        if (mutex_ == nullptr) {
+            std::thread([] {
+                std::fputs("worker\n", stdout);
+                std::fflush(stdout);
+            }).join();
+            return 0;
+        }
+        const std::lock_guard<std::mutex> lock(*mutex_);
+        return std::fflush(stdout);
+    }
+
+private:
+    std::mutex* Mutex() { return mutex_ != nullptr ? mutex_ : &unshared_; }
+
+    std::mutex* mutex_;
+    std::mutex unshared_;
+};
+
+// Runs 50 exports with std::cout writing through a HostBuffer (a logging
+// thread beside it when `logging`), and ends the probe with 9 when they have
+// not ended within two minutes.
+int RunWithHostBuffer(standin::PluginModule& plugin, bool logging)
+{
+    std::mutex logLock;
+    HostBuffer buffer(logging ? &logLock : nullptr);
+    std::mutex doneLock;
+    std::condition_variable doneChanged;
+    bool done = false;
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(doneLock);
+        if (!doneChanged.wait_for(lock, std::chrono::minutes(2), [&done] { return done; })) {
+            std::_Exit(9);
+        }
+    });
+    std::atomic<bool> stop{false};
+    std::thread logger([&] {
+        while (logging && !stop) {
+            const std::lock_guard<std::mutex> lock(logLock);
+            std::fputs("host log\n", stdout);
+            std::fflush(stdout);
+        }
+    });
+    std::streambuf* const previous = std::cout.rdbuf(&buffer);
+    for (int run = 0; run < 50; ++run) {
+        plugin.DoFunction();
+    }
+    std::cout.rdbuf(previous);
+    stop = true;
+    logger.join();
+    {
+        const std::lock_guard<std::mutex> lock(doneLock);
+        done = true;
+    }
+    doneChanged.notify_one();
+    watchdog.join();
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -125,6 +222,8 @@ int main(int argc, char** argv)
     bool exitAtOnce = false;
     bool writerThread = false;
     bool streamError = false;
+    bool pendingHostBytes = false;
+    std::string hostBuffer;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--exceptions") {
@@ -137,6 +236,10 @@ int main(int argc, char** argv)
 #if !defined(_WIN32)
             signal(SIGPIPE, SIG_IGN);
 #endif
+        } else if (option == "--host-buffer-mutex" || option == "--host-buffer-worker") {
+            hostBuffer = option;
+        } else if (option == "--pending-host-bytes") {
+            pendingHostBytes = true; // and SIGPIPE as the system has it: it ends the host
         } else if (option == "--stream-error") {
             streamError = true;
 #if !defined(_WIN32)
@@ -176,13 +279,17 @@ int main(int argc, char** argv)
     if (writerThread) {
         return RunBesideAWriterThread(plugin);
     }
-    if (streamError) {
-        std::fputs("host\n", stdout);
-        if (std::fflush(stdout) == 0 || std::ferror(stdout) == 0) {
-            return 8;
-        }
+    if (!hostBuffer.empty()) {
+        return RunWithHostBuffer(plugin, hostBuffer == "--host-buffer-mutex");
     }
-    const bool streamErrorBefore = std::ferror(stdout) != 0;
+    if (streamError || pendingHostBytes) {
+        std::fputs("host\n", stdout);
+    }
+    if (streamError && (std::fflush(stdout) == 0 || std::ferror(stdout) == 0)) {
+        return 8;
+    }
+    // The host's unflushed bytes fail when the line flushes them.
+    const bool streamErrorBefore = std::ferror(stdout) != 0 || pendingHostBytes;
     plugin.DoFunction();
     if (exitAtOnce) {
         std::_Exit(0);
