@@ -21,9 +21,8 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
 // ReplaceWholeFile names for `path` whose last write is more than 10 minutes
 // old: a process that ended between creating one and the rename left it
 // behind. Younger ones (another process may be writing one) and every other
-// file are left. Returns whether one may still need removing: a temporary of
-// that name too young to remove, or one that could not be removed, or a
-// folder that could not be listed.
-bool RemoveStaleTemporaries(const std::string& path);
+// file are left. A folder that cannot be listed, or a temporary that cannot be
+// removed, is left for a later look.
+void RemoveStaleTemporaries(const std::string& path);
 
 } // namespace orvel::platform

@@ -78,7 +78,7 @@ constexpr std::time_t kStaleSeconds = std::time_t{10} * 60;
 
 // Only plain files of exactly that name pattern and age: a link or a folder of
 // that name was not made here.
-bool RemoveStaleTemporaries(const std::string& path)
+void RemoveStaleTemporaries(const std::string& path)
 {
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
@@ -87,22 +87,16 @@ bool RemoveStaleTemporaries(const std::string& path)
                                         : std::string_view(path).substr(slash + 1);
     const std::unique_ptr<DIR, int (*)(DIR*)> listing(opendir(folder.c_str()), &closedir);
     if (!listing) {
-        return true;
+        return;
     }
     const int fd = dirfd(listing.get());
     const std::time_t staleBefore = std::time(nullptr) - kStaleSeconds;
-    bool left = false;
-    while (true) {
-        // An end of the listing with an error leaves the look unfinished.
-        errno = 0;
-        const dirent* entry = readdir(listing.get());
-        if (entry == nullptr) {
-            return left || errno != 0;
-        }
+    while (const dirent* entry = readdir(listing.get())) {
         struct stat info {};
         if (IsTemporaryOf(std::string_view(entry->d_name), target) &&
-            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode)) {
-            left = info.st_mtime >= staleBefore || unlinkat(fd, entry->d_name, 0) != 0 || left;
+            fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode) &&
+            info.st_mtime < staleBefore) {
+            unlinkat(fd, entry->d_name, 0);
         }
     }
 }

@@ -140,7 +140,7 @@ std::uint64_t Ticks(const FILETIME& time)
 // RemoveStaleTemporaries for the path in the system's own characters. Only
 // plain files of exactly that name pattern and age: a link or a folder of
 // that name was not made here.
-bool RemoveStaleTemporariesOf(const std::wstring& path)
+void RemoveStaleTemporariesOf(const std::wstring& path)
 {
     const std::size_t slash = path.find_last_of(L"/\\");
     const std::wstring folder = slash == std::wstring::npos ? L"" : path.substr(0, slash + 1);
@@ -151,33 +151,30 @@ bool RemoveStaleTemporariesOf(const std::wstring& path)
     const HANDLE find = FindFirstFileExW((path + L".*-*.tmp").c_str(), FindExInfoBasic, &found,
                                          FindExSearchNameMatch, nullptr, 0);
     if (find == INVALID_HANDLE_VALUE) {
-        // Nothing of that pattern is no reason to look again.
-        const DWORD code = GetLastError();
-        return code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES;
+        return;
     }
     const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> listing(find, &FindClose);
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const std::uint64_t staleBefore = Ticks(now) - kStaleTicks;
-    bool left = false;
     do {
         if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
                 0 &&
-            IsTemporaryOf(std::wstring_view(found.cFileName), target)) {
-            left = Ticks(found.ftLastWriteTime) >= staleBefore ||
-                   DeleteFileW((folder + found.cFileName).c_str()) == FALSE || left;
+            IsTemporaryOf(std::wstring_view(found.cFileName), target) &&
+            Ticks(found.ftLastWriteTime) < staleBefore) {
+            DeleteFileW((folder + found.cFileName).c_str());
         }
     } while (FindNextFileW(listing.get(), &found) != FALSE);
-    // An end of the listing with an error leaves the look unfinished.
-    return left || GetLastError() != ERROR_NO_MORE_FILES;
 }
 
 } // namespace
 
-bool RemoveStaleTemporaries(const std::string& path)
+void RemoveStaleTemporaries(const std::string& path)
 {
     std::wstring widePath;
-    return WidePath(path, widePath) || RemoveStaleTemporariesOf(widePath);
+    if (!WidePath(path, widePath)) {
+        RemoveStaleTemporariesOf(widePath);
+    }
 }
 
 std::error_code ReplaceWholeFile(const std::string& path, const std::string& text)

@@ -79,8 +79,7 @@ TEST_F(AllocationFailure, NeverLeavesDoFunction)
     exporter.write = [](const std::string& path) { testing_host::WriteFile(path, "model"); };
     testing_host::InstalledServices services(&utility, &exporter);
     // A temporary too young to remove (another export's, for all the plug-in
-    // can tell) keeps every run looking through the folder for leftovers: each
-    // run makes the same allocations, the look's own among them.
+    // can tell) stays, whichever allocation fails.
     std::filesystem::create_directories("C:/ORVEL/CLO3D_Plugin");
     testing_host::WriteFile("C:/ORVEL/CLO3D_Plugin/API.json.1-1.tmp", "another export's");
     ::testing::internal::CaptureStdout();

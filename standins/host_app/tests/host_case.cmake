@@ -33,7 +33,7 @@ set(viewer_received
   "[host] viewer report: model: ${workspace}/Prepped_For_ORVEL.glb\n")
 
 if(CASE STREQUAL "exports_to_viewer")
-  # A session's first export also removes what a host killed between writing
+  # The export also removes what a host killed between writing
   # a temporary and renaming it left behind, but no temporary young enough
   # that another export may still be writing it.
   set(leftovers ON)
