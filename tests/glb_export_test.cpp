@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <new>
 #include <ostream>
@@ -719,8 +719,7 @@ TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
     };
     const Row rows[] = {
         {"empty", [](unsigned char* at) { return ::new (at) std::string; }, true},
-        {"15 characters",
-         [](unsigned char* at) { return ::new (at) std::string(15, 'x'); }, true},
+        {"15 characters", [](unsigned char* at) { return ::new (at) std::string(15, 'x'); }, true},
         {"on the heap", [](unsigned char* at) { return ::new (at) std::string(40, 'x'); }, true},
         {"zero bytes", [](unsigned char*) { return nullptr; }, false},
         {"a pointer, then the text",
