@@ -23,8 +23,8 @@ constexpr std::size_t kRecordSize = 176;
 constexpr std::size_t kTextOffset = 136;
 constexpr std::size_t kTextEnd = 168; // the first byte after the text's place
 
-// A Debug build of the Microsoft runtime has a 40-byte std::string and cannot
-// match the host's record: build in Release, as the host is.
+// A Debug build of the Microsoft runtime (a 40-byte std::string) has been
+// refused already, with its reason, by export_option.h.
 static_assert(sizeof(Record) == kRecordSize, "option record is not the host's 176 bytes");
 static_assert(std::is_polymorphic_v<Record>,
               "option record has no virtual table pointer in front of its values");

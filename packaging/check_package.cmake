@@ -72,7 +72,8 @@ elseif(warnings)
   message(FATAL_ERROR "ORVELPlugin.dll's version resource calls the build for users a test build [${warnings}]")
 endif()
 
-# The note is Windows text and names what the export touches on disk.
+# The note is Windows text, names what the export touches on disk and says
+# that the DLL is not signed (no build signs it).
 # (Read as bytes: a text read would drop the carriage returns.)
 file(READ ${WORK}/unpacked/INSTALL.txt bytes HEX)
 string(REGEX REPLACE "(..)" " \\1" bytes "${bytes}")
@@ -93,7 +94,8 @@ elseif(NOT TEST_BUILD AND NOT note MATCHES "^ORVELPlugin ${VERSION} - ")
 endif()
 foreach(expected "C:/ORVEL/CLO3D_Plugin" "C:/ORVEL/CLO3D_Plugin/Prepped_For_ORVEL.glb"
         "C:/ORVEL/CLO3D_Plugin/API.json" "C:\\Program Files\\ORVEL\\ORVEL.exe"
-        "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"" "Export for ORVEL (BETA)" "ORVELPlugin ${VERSION}")
+        "-Settings=\"C:/ORVEL/CLO3D_Plugin/API.json\"" "Export for ORVEL (BETA)" "ORVELPlugin ${VERSION}"
+        "ORVELPlugin.dll carries no code signature")
   string(FIND "${note}" "${expected}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "INSTALL.txt does not mention ${expected}")

@@ -5,27 +5,40 @@
 # ORVEL_HOST_SDK_DIR and, when the SDK has one, its bin folder.
 #
 # The SDK is a ZIP at the URL in the environment variable CLO_SDK_ZIP_URL (a
-# repository secret), fetched with "Authorization: Bearer $CLO_SDK_TOKEN" when
-# that variable is set. The ZIP holds include/CLOAPIInterface.h and
-# lib/CLOAPIInterface.lib (lib/libCLOAPIInterface.so on Linux), and bin/ with
-# the SDK's DLL if it has one, at its top or in one folder.
+# secret of the GitHub environment "release"), fetched with "Accept:
+# application/octet-stream" (without it, a GitHub release asset's API URL
+# answers with JSON about the asset) and, when CLO_SDK_TOKEN is set and only
+# over https, "Authorization: Bearer $CLO_SDK_TOKEN". The ZIP holds
+# include/CLOAPIInterface.h and lib/CLOAPIInterface.lib
+# (lib/libCLOAPIInterface.so on Linux), and bin/ with the SDK's DLL if it has
+# one, at its top or in one folder. What came back is looked into before its
+# SHA-256 is compared or shown, so that no hash of a sign-in page or an error
+# answer is ever offered for pinning.
 cmake_minimum_required(VERSION 3.25)
 
-# Stops with the text of all its arguments, also as an error annotation when
-# run by GitHub Actions.
+# Stops with the text of all its arguments, joined as given (semicolons
+# kept), also as an error annotation when run by GitHub Actions, whose
+# workflow commands read "%" and line ends as escapes.
 function(stop)
-  string(CONCAT text ${ARGV})
+  set(text "")
+  math(EXPR last "${ARGC} - 1")
+  foreach(index RANGE ${last})
+    string(APPEND text "${ARGV${index}}")
+  endforeach()
   if(DEFINED ENV{GITHUB_ACTIONS})
-    string(REPLACE "\n" "%0A" annotation "${text}")
+    string(REPLACE "%" "%25" annotation "${text}")
+    string(REPLACE "\r" "%0D" annotation "${annotation}")
+    string(REPLACE "\n" "%0A" annotation "${annotation}")
     message(NOTICE "::error title=Host SDK::${annotation}")
   endif()
   message(FATAL_ERROR "${text}")
 endfunction()
 
 if("$ENV{CLO_SDK_ZIP_URL}" STREQUAL "")
-  stop("The host's SDK is not available: the repository secret CLO_SDK_ZIP_URL (the URL of the "
-       "SDK's ZIP) is not set, nor, if that URL needs one, CLO_SDK_TOKEN (its bearer token). "
-       "Without the SDK no build for users is made, and nothing is released.")
+  stop("The host's SDK is not available: the secret CLO_SDK_ZIP_URL (the URL of the SDK's ZIP) "
+       "of the GitHub environment \"release\" is not set, nor, if that URL needs one, "
+       "CLO_SDK_TOKEN (its bearer token). Without the SDK no build for users is made, and "
+       "nothing is released.")
 endif()
 
 # The pinned SHA-256: the first word of the first line that is not blank or a
@@ -47,13 +60,19 @@ endif()
 file(REMOVE_RECURSE ${DESTINATION})
 file(MAKE_DIRECTORY ${DESTINATION})
 set(archive ${DESTINATION}/host-sdk.zip)
-set(header)
+set(headers HTTPHEADER "Accept: application/octet-stream")
 if(NOT "$ENV{CLO_SDK_TOKEN}" STREQUAL "")
-  set(header HTTPHEADER "Authorization: Bearer $ENV{CLO_SDK_TOKEN}")
+  if(NOT "$ENV{CLO_SDK_ZIP_URL}" MATCHES "^[Hh][Tt][Tt][Pp][Ss]://")
+    stop("CLO_SDK_TOKEN is set, but the URL in CLO_SDK_ZIP_URL does not begin with https://; "
+         "over any other scheme the token would travel unencrypted, so it is not sent and "
+         "nothing is fetched. Use the URL's https:// form, or leave CLO_SDK_TOKEN unset for a "
+         "URL that needs no token.")
+  endif()
+  list(APPEND headers HTTPHEADER "Authorization: Bearer $ENV{CLO_SDK_TOKEN}")
 endif()
 # The URL and the token are secrets: neither is printed (only a failure's
 # reason, which may name the URL's host).
-file(DOWNLOAD "$ENV{CLO_SDK_ZIP_URL}" ${archive} ${header} TLS_VERIFY ON STATUS status)
+file(DOWNLOAD "$ENV{CLO_SDK_ZIP_URL}" ${archive} ${headers} TLS_VERIFY ON STATUS status)
 list(GET status 0 code)
 if(NOT code EQUAL 0)
   list(GET status 1 reason)
@@ -61,11 +80,49 @@ if(NOT code EQUAL 0)
        "Check that secret and CLO_SDK_TOKEN.")
 endif()
 
+# What came back, looked into before anything else: a ZIP that holds the
+# header once, at its top or in one folder, and the library beside it.
+if(CMAKE_HOST_WIN32)
+  set(library lib/CLOAPIInterface.lib)
+else()
+  set(library lib/libCLOAPIInterface.so)
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E tar tf ${archive}
+                RESULT_VARIABLE unreadable OUTPUT_VARIABLE listing ERROR_QUIET)
+if(unreadable)
+  file(SIZE ${archive} size)
+  file(READ ${archive} first LIMIT 1 HEX)
+  set(kind "")
+  if(first MATCHES "^(7b|5b)$")
+    set(kind ", and looks like JSON: the URL may be an API page about the SDK, not the SDK's file")
+  elseif(first STREQUAL "3c")
+    set(kind ", and looks like a web page: perhaps a sign-in page, the URL or the token not accepted")
+  endif()
+  stop("What the URL in CLO_SDK_ZIP_URL answered is no ZIP archive (${size} bytes${kind}). "
+       "It is not the SDK, so no SHA-256 is shown for pinning. Check CLO_SDK_ZIP_URL and "
+       "CLO_SDK_TOKEN.")
+endif()
+string(REGEX MATCHALL "[^\n]+" entries "${listing}")
+list(TRANSFORM entries REPLACE "^\\./" "")
+set(found ${entries})
+list(FILTER found INCLUDE REGEX "^([^/]+/)?include/CLOAPIInterface\\.h$")
+list(LENGTH found count)
+if(NOT count EQUAL 1)
+  stop("The SDK's ZIP must hold include/CLOAPIInterface.h once, at its top or in one folder; "
+       "found ${count}. No SHA-256 is shown for pinning an archive that is not the SDK.")
+endif()
+string(REGEX REPLACE "include/CLOAPIInterface\\.h$" "" top "${found}")
+if(NOT "${top}${library}" IN_LIST entries)
+  stop("The SDK's ZIP has include/CLOAPIInterface.h but no ${library} beside it. No SHA-256 is "
+       "shown for pinning an archive that is not the SDK.")
+endif()
+
 file(SHA256 ${archive} actual)
 if(pinned STREQUAL "")
-  stop("${PIN} pins no SHA-256, so the SDK fetched cannot be checked. Its SHA-256 is\n"
-       "  ${actual}\nOnce you have made sure that this is the SDK you mean to build with, "
-       "put that line in ${PIN} and commit it.")
+  stop("${PIN} pins no SHA-256, so the SDK fetched cannot be checked. It holds "
+       "include/CLOAPIInterface.h and ${library}; its SHA-256 is\n  ${actual}\nOnce you have "
+       "made sure that this is the SDK you mean to build with, put that line in ${PIN} and "
+       "commit it.")
 elseif(NOT pinned STREQUAL actual)
   stop("The host's SDK has changed: its SHA-256 is ${actual}, but ${PIN} pins ${pinned}. "
        "If the new SDK is the one you mean to build with, put its SHA-256 in ${PIN} and commit it.")
@@ -73,23 +130,7 @@ endif()
 message(STATUS "Host SDK: SHA-256 ${actual}, as pinned in ${PIN}")
 
 file(ARCHIVE_EXTRACT INPUT ${archive} DESTINATION ${DESTINATION}/unpacked)
-file(GLOB headers ${DESTINATION}/unpacked/include/CLOAPIInterface.h
-     ${DESTINATION}/unpacked/*/include/CLOAPIInterface.h)
-list(LENGTH headers count)
-if(NOT count EQUAL 1)
-  stop("The SDK's ZIP must hold include/CLOAPIInterface.h once, at its top or in one folder; "
-       "found ${count}.")
-endif()
-get_filename_component(sdk ${headers} DIRECTORY)
-get_filename_component(sdk ${sdk} DIRECTORY)
-if(CMAKE_HOST_WIN32)
-  set(library lib/CLOAPIInterface.lib)
-else()
-  set(library lib/libCLOAPIInterface.so)
-endif()
-if(NOT EXISTS ${sdk}/${library})
-  stop("The SDK's ZIP has include/CLOAPIInterface.h but no ${library} beside it.")
-endif()
+string(REGEX REPLACE "/$" "" sdk "${DESTINATION}/unpacked/${top}")
 message(STATUS "Host SDK in ${sdk}")
 
 if(ENV_FILE)

@@ -2,8 +2,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <new>
 #include <ostream>
 #include <stdexcept>
 #include <string>
@@ -696,6 +698,53 @@ TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)
     ASSERT_EQ(record.size(), testing_host::kOptionRecordSize);
     EXPECT_EQ(testing_host::WrongOptionFields(record.data()), std::vector<std::string>{});
     EXPECT_EQ(exporter.calls[0].optionText, "");
+}
+
+// The option record check reads the text at 136 as this runtime's std::string
+// before anything is written: strings the runtime makes are consistent, other
+// bytes of a 176-byte record (a pointer to the text, then the text; a text
+// class left zero) and a string missing its terminator are not.
+TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
+{
+    struct Row {
+        const char* name;
+        // Puts the row's bytes at `at` (zeroed, 40 bytes); returns the string
+        // it made there, if any, or null.
+        std::function<std::string*(unsigned char* at)> make;
+        bool consistent;
+    };
+    const auto breakTerminator = [](std::string* text) {
+        (&(*text)[0])[text->size()] = 'x';
+        return text;
+    };
+    const Row rows[] = {
+        {"empty", [](unsigned char* at) { return ::new (at) std::string; }, true},
+        {"15 characters", [](unsigned char* at) { return ::new (at) std::string(15, 'x'); }, true},
+        {"on the heap", [](unsigned char* at) { return ::new (at) std::string(40, 'x'); }, true},
+        {"zero bytes", [](unsigned char*) { return nullptr; }, false},
+        {"a pointer, then the text",
+         [](unsigned char* at) {
+             auto* const text = ::new (at + sizeof(void*)) std::string("label");
+             std::memcpy(at, &text, sizeof text);
+             return text;
+         },
+         false},
+        {"no terminator, inline",
+         [&](unsigned char* at) { return breakTerminator(::new (at) std::string("abc")); }, false},
+        {"no terminator, on the heap",
+         [&](unsigned char* at) { return breakTerminator(::new (at) std::string(40, 'x')); },
+         false},
+    };
+    for (const Row& row : rows) {
+        alignas(std::string) unsigned char bytes[40] = {};
+        std::string* const text = row.make(bytes);
+        EXPECT_EQ(testing_host::StringFault(bytes).empty(), row.consistent)
+            << row.name << ": " << testing_host::StringFault(bytes);
+        if (text != nullptr) {
+            (&(*text)[0])[text->size()] = '\0';
+            text->~basic_string();
+        }
+    }
 }
 
 } // namespace

@@ -2,7 +2,9 @@
 # ORVEL_RELEASE_BUILD=ON and no ORVEL_HOST_SDK_DIR the project (-DSOURCE=)
 # refuses to configure, in -DWORK=, naming the variable; with a folder that is
 # no SDK it names the file missing. The presets (-DPRESETS=) turn the rule on
-# for windows-msvc and off for windows-msvc-ci, which builds the stand-in.
+# for windows-msvc and off for windows-msvc-ci, which builds the stand-in, and
+# every test preset fails when no test ran (a release gate that built no test
+# must not pass).
 cmake_minimum_required(VERSION 3.25)
 
 # Rows: name | arguments (comma-separated) | what the output must match.
@@ -41,3 +43,14 @@ if(NOT rule_of_windows-msvc STREQUAL "ON" OR NOT rule_of_windows-msvc-ci STREQUA
                       "windows-msvc-ci OFF (sets \"${rule_of_windows-msvc-ci}\")")
 endif()
 message(STATUS "windows-msvc sets ORVEL_RELEASE_BUILD ON, windows-msvc-ci OFF")
+
+string(JSON count LENGTH "${presets}" testPresets)
+math(EXPR last "${count} - 1")
+foreach(index RANGE ${last})
+  string(JSON name GET "${presets}" testPresets ${index} name)
+  string(JSON action ERROR_VARIABLE unset GET "${presets}" testPresets ${index} execution noTestsAction)
+  if(NOT action STREQUAL "error")
+    message(FATAL_ERROR "test preset ${name} passes when no test ran: set execution.noTestsAction to \"error\"")
+  endif()
+endforeach()
+message(STATUS "every test preset fails when no test ran")

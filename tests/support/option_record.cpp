@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 namespace testing_host {
 namespace {
@@ -52,7 +53,69 @@ const Field* FieldAt(std::size_t offset)
     return nullptr;
 }
 
+std::uint64_t Word(const unsigned char* at)
+{
+    std::uint64_t word = 0;
+    std::memcpy(&word, at, sizeof word);
+    return word;
+}
+
+// Where a std::string of this runtime keeps what it knows about itself, read
+// from its 32 bytes at `text`.
+struct StringState {
+    const unsigned char* characters; // inline in its own bytes, or on the heap
+    std::uint64_t size;
+    std::uint64_t capacity;
+};
+
+StringState ReadString(const unsigned char* text)
+{
+    static_assert(sizeof(std::string) == 32 && sizeof(void*) == 8, "not a 64-bit release runtime");
+    StringState state{};
+#if defined(_MSVC_STL_VERSION)
+    // Microsoft's runtime: a 16-byte union of the characters themselves and
+    // the pointer to them on the heap, the size, the capacity. The characters
+    // are inline while the capacity is below 16.
+    state.size = Word(text + 16);
+    state.capacity = Word(text + 24);
+    state.characters = text;
+    if (state.capacity >= 16) {
+        std::memcpy(&state.characters, text, sizeof state.characters);
+    }
+#elif defined(__GLIBCXX__) && _GLIBCXX_USE_CXX11_ABI
+    // libstdc++: the pointer to the characters, the size, then 16 bytes that
+    // hold the characters themselves when the pointer points at them (15 and
+    // the terminator), else the capacity.
+    std::memcpy(&state.characters, text, sizeof state.characters);
+    state.size = Word(text + 8);
+    state.capacity = state.characters == text + 16 ? 15 : Word(text + 16);
+#else
+#error "no layout of std::string is known for this runtime"
+#endif
+    return state;
+}
+
 } // namespace
+
+std::string StringFault(const unsigned char* text)
+{
+    const StringState state = ReadString(text);
+    // Every string of both runtimes has room for at least 15 characters.
+    if (state.capacity < 15) {
+        return "capacity " + std::to_string(state.capacity) + ", below the 15 of every string";
+    }
+    if (state.size > state.capacity) {
+        return "size " + std::to_string(state.size) + " beyond its capacity " +
+               std::to_string(state.capacity);
+    }
+    if (state.characters == nullptr) {
+        return "no characters (a null pointer)";
+    }
+    if (state.characters[state.size] != 0) {
+        return "no terminator after its " + std::to_string(state.size) + " characters";
+    }
+    return {};
+}
 
 std::vector<std::string> WrongOptionFields(const unsigned char* record)
 {

@@ -25,6 +25,13 @@ std::vector<std::string> WrongOptionFields(const unsigned char* record);
 std::vector<std::string> ChangedUnlistedBytes(const unsigned char* made,
                                               const unsigned char* passed);
 
+// What is wrong with the bytes at `text` (offset 136 of a record the SDK has
+// just made, read in place, before anything is written to it) as a
+// std::string of this runtime, or empty when they hold a consistent one: its
+// size within its capacity, its characters inline or on the heap as the
+// string's own bytes say, and the terminator after them.
+std::string StringFault(const unsigned char* text);
+
 // One text per listed field whose bytes in a record as the SDK made it
 // already hold the plug-in's value, so that a missing write would go unseen.
 std::vector<std::string> FieldsMadeWithTheirValues(const unsigned char* made);

@@ -149,5 +149,5 @@ private:
 #endif
 
 static_assert(sizeof(Marvelous::ImportExportOption) == 176,
-              "the option record must match the host's layout (a 32-byte std::string, as in a "
-              "release build of the host's runtime)");
+              "the option record must match the host's layout (a 32-byte std::string, as in "
+              "the host's runtime): build Release");

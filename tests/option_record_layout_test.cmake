@@ -1,0 +1,44 @@
+# Runs the layout gate of the option record (cmake/OptionRecordLayout.cmake,
+# -DSCRIPT=) in -DWORK= with -DCOMPILER= on each row's SDK header: records of
+# tests/option_record_variants.h (-DVARIANTS=), picked by ORVEL_VARIANT, and
+# the headers of the stand-in SDK and of the second SDK (-DSOURCE=), which
+# have the host's layout under other member names.
+cmake_minimum_required(VERSION 3.25)
+
+# Rows: name | header: a variant's number or a folder | what the output must
+# match ("OK" for success).
+set(rows
+  "text behind a pointer|1|offset 136 holds \"std::string \\* text\", not this runtime's std::string"
+  "the SDK's own text class|2|offset 136 holds \"class Marvelous::Text label\""
+  "a second polymorphic base|3|2 virtual table pointer\\(s\\) \\(at 0, 8\\)"
+  "a wide string|4|offset 136 holds \"class std::basic_string<wchar_t> label\""
+  "the text at offset 8|5|no member begins at offset 136"
+  "a 40-byte text|6|it is 184 bytes, not 176"
+  "a virtual base|7|it has a virtual base"
+  "a polymorphic base class|8|OK"
+  "the stand-in SDK|${SOURCE}/standins/host_sdk/include|OK"
+  "the second SDK|${SOURCE}/tests/second_sdk/include|OK")
+file(REMOVE_RECURSE ${WORK})
+foreach(row IN LISTS rows)
+  string(REPLACE "|" ";" fields "${row}")
+  list(GET fields 0 name)
+  list(GET fields 1 header)
+  list(GET fields 2 expected)
+  if(header MATCHES "^[0-9]+$")
+    file(WRITE ${WORK}/variant-${header}/CLOAPIInterface.h
+         "#define ORVEL_VARIANT ${header}\n#include \"${VARIANTS}\"\n")
+    set(header ${WORK}/variant-${header})
+  endif()
+  execute_process(COMMAND ${CMAKE_COMMAND} -DINCLUDE_DIR=${header} -DWORK=${WORK}/work
+                          -DCOMPILER=${COMPILER} -P ${SCRIPT}
+                  RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
+  string(REGEX REPLACE "[ \n]+" " " flat "${output}")
+  if(expected STREQUAL "OK")
+    if(failed OR NOT flat MATCHES "176 bytes, one virtual table pointer at 0")
+      message(FATAL_ERROR "${name}: the gate should accept ${header}, got (${failed}):\n${output}")
+    endif()
+  elseif(NOT failed OR NOT flat MATCHES "not laid out as the plug-in fills it.*${expected}")
+    message(FATAL_ERROR "${name}: the gate should refuse saying \"${expected}\", got (${failed}):\n${output}")
+  endif()
+  message(STATUS "${name}: as expected")
+endforeach()
