@@ -68,8 +68,8 @@ std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
 // readers may skip) and JSON's white space.
 bool OpensAnObject(const char* text, std::size_t length)
 {
-    constexpr char kByteOrderMark[] = "\xEF\xBB\xBF";
-    constexpr std::size_t kMarkSize = sizeof(kByteOrderMark) - 1;
+    constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    constexpr std::size_t kMarkSize = sizeof(kByteOrderMark);
     std::size_t i =
         length >= kMarkSize && std::memcmp(text, kByteOrderMark, kMarkSize) == 0 ? kMarkSize : 0;
     for (; i < length; ++i) {
