@@ -146,6 +146,15 @@ if(EMULATOR AND DEFINED ENV{WINEPREFIX})
 elseif(SYSTEM_DRIVE)
   file(REMOVE_RECURSE "C:/ORVEL" "C:/Program Files/ORVEL")
 endif()
+# A Windows program under Wine reaches the build tree through Z:, and only
+# where a path fits Windows' 260 characters, which a deep build folder
+# exceeds: a project from the viewer tests' files is read from a copy on C:.
+if(EMULATOR AND DEFINED ENV{WINEPREFIX} AND CASE MATCHES "^project_")
+  set(projects "$ENV{WINEPREFIX}/drive_c/orvel-projects")
+  file(REMOVE_RECURSE "${projects}")
+  file(COPY "${FILES}/" DESTINATION "${projects}")
+  string(REPLACE "${FILES}/" "C:/orvel-projects/" arguments "${arguments}")
+endif()
 if(full_disk AND SYSTEM_DRIVE)
   message(STATUS "full-disk case skipped: a small file system is mounted only on Linux")
   return()
