@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -21,8 +23,8 @@ constexpr char kNoExportServiceMessage[] =
 
 // A binary glTF is a 12-byte header (magic "glTF", version, total length)
 // followed by chunks, each an 8-byte header (length, type) and its bytes: the
-// JSON chunk first, then at most one BIN chunk. Every number is a
-// little-endian 32-bit one.
+// JSON chunk first, then an optional BIN chunk, then chunks of other types,
+// which readers skip. Every number is a little-endian 32-bit one.
 constexpr std::size_t kHeaderSize = 12;
 constexpr std::size_t kChunkHeaderSize = 8;
 constexpr std::uint32_t kGlbVersion = 2;
@@ -30,6 +32,27 @@ constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 // How much of the JSON chunk is read to find its opening brace.
 constexpr std::size_t kJsonLookahead = 64;
+// The most chunks whose headers are read, the JSON chunk's included. A file
+// with more is not judged, since the check cannot tell whether it is whole:
+// exporters write two chunks, and extensions add a few.
+constexpr int kMostChunks = 64;
+
+// The reason given for a GLB with more chunks than the check reads.
+class GlbCheckCategory : public std::error_category {
+public:
+    const char* name() const noexcept override { return "GLB check"; }
+    std::string message(int /*condition*/) const override
+    {
+        return "it has more than " + std::to_string(kMostChunks) +
+               " chunks, more than the plug-in reads";
+    }
+};
+
+std::error_code TooManyChunks()
+{
+    static const GlbCheckCategory category;
+    return {1, category};
+}
 
 std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
 {
@@ -41,10 +64,15 @@ std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
 }
 
 // Whether the JSON chunk's text, of which `length` bytes are at hand, begins
-// with "{" after JSON's white space.
+// with "{" after a UTF-8 byte-order mark (which exporters should not write and
+// readers may skip) and JSON's white space.
 bool OpensAnObject(const char* text, std::size_t length)
 {
-    for (std::size_t i = 0; i < length; ++i) {
+    constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    constexpr std::size_t kMarkSize = sizeof(kByteOrderMark);
+    std::size_t i =
+        length >= kMarkSize && std::memcmp(text, kByteOrderMark, kMarkSize) == 0 ? kMarkSize : 0;
+    for (; i < length; ++i) {
         if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') {
             return text[i] == '{';
         }
@@ -52,47 +80,64 @@ bool OpensAnObject(const char* text, std::size_t length)
     return false;
 }
 
-// Whether the file is whole as far as a few of its bytes tell: the header
-// with its magic, version and the file's own size; a JSON chunk that opens an
-// object; and chunks that end exactly where the file does, the JSON chunk
-// alone or followed by one BIN chunk. A write cut short (a full disk, a size
-// limit) leaves a file shorter than its header says; a file whose size was
-// set before its bytes were written holds zeros where the JSON belongs.
-bool IsCompleteGlb(platform::FileReader& file)
+// Whether the file is whole as far as its headers tell: the header with its
+// magic, version and the file's own size; a JSON chunk that opens an object;
+// and chunks that end exactly where the file does: the JSON chunk, at most
+// one BIN chunk right after it, then chunks of other types. A write cut short
+// (a full disk, a size limit) leaves a file shorter than its header says; a
+// file whose size was set before its bytes were written holds zeros where the
+// JSON or a chunk's header belongs, and zeros read as an empty chunk of type
+// 0, which no chunk has. Unchecked when more chunks follow than are read.
+GlbWrite CheckContainer(platform::FileReader& file)
 {
     char head[kHeaderSize + kChunkHeaderSize];
     if (file.ReadAt(0, head, sizeof(head)) != sizeof(head) || std::memcmp(head, "glTF", 4) != 0 ||
         LittleEndianAt(head, 4) != kGlbVersion || LittleEndianAt(head, 8) != file.size() ||
         LittleEndianAt(head, 16) != kJsonChunk) {
-        return false;
+        return GlbWrite::Incomplete;
     }
     const std::uint64_t jsonLength = LittleEndianAt(head, 12);
-    const std::uint64_t jsonEnd = sizeof(head) + jsonLength;
-    // A JSON chunk cut short by the file's end fails the last test below.
     char json[kJsonLookahead];
     const std::size_t wanted = jsonLength < sizeof(json) ? jsonLength : sizeof(json);
     if (!OpensAnObject(json, file.ReadAt(sizeof(head), json, wanted))) {
-        return false;
+        return GlbWrite::Incomplete;
     }
-    if (jsonEnd == file.size()) {
-        return true;
+    // A chunk cut short by the file's end leaves `at` past it.
+    std::uint64_t at = sizeof(head) + jsonLength;
+    for (int chunk = 1; at < file.size(); ++chunk) {
+        if (chunk == kMostChunks) {
+            return GlbWrite::Unchecked;
+        }
+        char header[kChunkHeaderSize];
+        if (file.ReadAt(at, header, sizeof(header)) != sizeof(header)) {
+            return GlbWrite::Incomplete;
+        }
+        const std::uint32_t type = LittleEndianAt(header, 4);
+        if (type == 0 || type == kJsonChunk || (type == kBinChunk && chunk != 1)) {
+            return GlbWrite::Incomplete;
+        }
+        at += sizeof(header) + LittleEndianAt(header, 0);
     }
-    char bin[kChunkHeaderSize];
-    return file.ReadAt(jsonEnd, bin, sizeof(bin)) == sizeof(bin) &&
-           LittleEndianAt(bin, 4) == kBinChunk &&
-           jsonEnd + sizeof(bin) + LittleEndianAt(bin, 0) == file.size();
+    return at == file.size() ? GlbWrite::Complete : GlbWrite::Incomplete;
 }
 
 // What the host did at `path`, from the file's state before and after the
 // export. A regular file that is not the same file, of the same size and
 // last-write time, as before was written in this run, and is read to tell
-// whether it is whole. A path that cannot be looked at, and a written file
-// that cannot be read, are not guessed at: the system's reason is kept.
+// whether it is whole. A path that cannot be looked at, before or after, and
+// a written file that cannot be read or judged, are not guessed at: the
+// reason is kept. Without the look before there is nothing to tell a write
+// by, whatever the look after finds.
 ExportedGlb Judge(std::string path, const platform::FileState& before)
 {
     using Kind = platform::FileState::Kind;
     ExportedGlb exported;
     exported.path = std::move(path);
+    if (before.kind == Kind::Unknown) {
+        exported.written = GlbWrite::Unchecked;
+        exported.error = before.error;
+        return exported;
+    }
     const platform::FileState after = platform::StateOf(exported.path, before);
     if (after.kind == Kind::Unknown) {
         exported.written = GlbWrite::Unchecked;
@@ -104,12 +149,12 @@ ExportedGlb Judge(std::string path, const platform::FileState& before)
         return exported;
     }
     platform::FileReader file(exported.path);
-    const bool whole = IsCompleteGlb(file);
+    exported.written = CheckContainer(file);
     if (file.error()) {
         exported.written = GlbWrite::Unchecked;
         exported.error = file.error();
-    } else {
-        exported.written = whole ? GlbWrite::Complete : GlbWrite::Incomplete;
+    } else if (exported.written == GlbWrite::Unchecked) {
+        exported.error = TooManyChunks();
     }
     return exported;
 }

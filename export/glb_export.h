@@ -14,8 +14,9 @@ enum class GlbWrite {
     Nothing,    // no file there, the one from before unchanged, or no file at all
                 // (a folder, a FIFO, a device)
     Incomplete, // a file written in this run that is cut short or no GLB
-    Unchecked,  // the path could not be looked at, or a file written in this
-                // run could not be read: ExportedGlb::error tells why
+    Unchecked,  // the path could not be looked at, before or after the
+                // export, or a file written in this run could not be read or
+                // has more chunks than are read: ExportedGlb::error tells why
 };
 
 // What came of asking the host for the GLB file.
