@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -254,8 +255,16 @@ struct ProbeRun {
 ProbeRun RunProbe(Output mode, const std::string& options)
 {
     ProbeRun run;
-    const std::string program =
-        mode == Output::Closed ? ORVEL_CONSOLE_PROBE_GUI : ORVEL_CONSOLE_PROBE;
+    std::string program = mode == Output::Closed ? ORVEL_CONSOLE_PROBE_GUI : ORVEL_CONSOLE_PROBE;
+    // A program whose path reaches MAX_PATH cannot be started: one in a deep
+    // build folder runs from a copy on the drive, and finds its DLLs in the
+    // working folder, the build's own.
+    if (program.size() >= MAX_PATH - 1) {
+        const std::string copy = "C:/" + std::filesystem::path(program).filename().string();
+        std::filesystem::copy_file(program, copy,
+                                   std::filesystem::copy_options::overwrite_existing);
+        program = copy;
+    }
     std::wstring commandLine(program.begin(), program.end());
     commandLine += L" " + std::wstring(options.begin(), options.end());
 
