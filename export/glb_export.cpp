@@ -32,9 +32,10 @@ constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 // How much of the JSON chunk is read to find its opening brace.
 constexpr std::size_t kJsonLookahead = 64;
-// The most chunks whose headers are read, the JSON chunk's included. A file
-// with more is not judged, since the check cannot tell whether it is whole:
-// exporters write two chunks, and extensions add a few.
+// The most chunks the check follows to their ends, the JSON chunk included.
+// Of a file with more (the next chunk's header read and sound), the check
+// cannot tell whether it is whole: exporters write two chunks, and
+// extensions add a few.
 constexpr int kMostChunks = 64;
 
 // The reason given for a GLB with more chunks than the check reads.
@@ -105,9 +106,6 @@ GlbWrite CheckContainer(platform::FileReader& file)
     // A chunk cut short by the file's end leaves `at` past it.
     std::uint64_t at = sizeof(head) + jsonLength;
     for (int chunk = 1; at < file.size(); ++chunk) {
-        if (chunk == kMostChunks) {
-            return GlbWrite::Unchecked;
-        }
         char header[kChunkHeaderSize];
         if (file.ReadAt(at, header, sizeof(header)) != sizeof(header)) {
             return GlbWrite::Incomplete;
@@ -115,6 +113,11 @@ GlbWrite CheckContainer(platform::FileReader& file)
         const std::uint32_t type = LittleEndianAt(header, 4);
         if (type == 0 || type == kJsonChunk || (type == kBinChunk && chunk != 1)) {
             return GlbWrite::Incomplete;
+        }
+        // A chunk past the bound, whole as far as its header tells: whether
+        // the rest tiles the file is not known.
+        if (chunk == kMostChunks) {
+            return GlbWrite::Unchecked;
         }
         at += sizeof(header) + LittleEndianAt(header, 0);
     }

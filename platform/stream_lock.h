@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstring>
 #include <streambuf>
 #include <typeinfo>
 
@@ -34,16 +35,29 @@ private:
 // Whether `buffer` is the C++ runtime's own buffer for the C stream stdout,
 // as std::cout has it unless the host gave it another: a class of the
 // runtime's exactly (not one derived from it), so its calls run nothing but
-// the runtime's code. libstdc++'s says which C stream it writes to; the
-// Microsoft runtime's std::cout writes through a plain std::filebuf over
-// stdout, which does not say, so there any plain std::filebuf counts.
+// the runtime's code. The buffer may be the host's, of a class compiled
+// without type information, whose typeid would crash or throw: libstdc++'s
+// is told by its virtual table, the one a buffer made here over stdout has,
+// and says which C stream it writes to. The Microsoft runtime's std::cout
+// writes through a plain std::filebuf over stdout, which does not say, and
+// whose virtual table is the runtime DLL's own: there any plain std::filebuf
+// counts, by its type, and a buffer without type information is not one.
 inline bool IsRuntimeStdoutBuffer(std::streambuf& buffer) noexcept
 {
 #if defined(__GLIBCXX__)
     using Own = __gnu_cxx::stdio_sync_filebuf<char>;
-    return typeid(buffer) == typeid(Own) && static_cast<Own&>(buffer).file() == stdout;
+    Own own(stdout);
+    const void* ownTable = nullptr;
+    const void* table = nullptr;
+    std::memcpy(&ownTable, static_cast<const void*>(&own), sizeof(ownTable));
+    std::memcpy(&table, static_cast<const void*>(&buffer), sizeof(table));
+    return table == ownTable && static_cast<Own&>(buffer).file() == stdout;
 #elif defined(_MSC_VER)
-    return typeid(buffer) == typeid(std::filebuf);
+    try {
+        return typeid(buffer) == typeid(std::filebuf);
+    } catch (...) {
+        return false;
+    }
 #else
     return false;
 #endif

@@ -31,6 +31,11 @@
 #include "support/expected_texts.h"
 #include "support/test_drive.h"
 
+namespace testing_host {
+// A buffer of a host built without type information (no_type_info_buffer.cpp).
+std::streambuf& NoTypeInfoBuffer();
+} // namespace testing_host
+
 namespace {
 
 using testing_host::texts::kConsoleLine;
@@ -163,6 +168,7 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnStdoutBuffer)
     const Row rows[] = {
         {"std::cout's own", std::cout.rdbuf(), true},
         {"the host's", &host, false},
+        {"the host's, without type information", &testing_host::NoTypeInfoBuffer(), false},
 #if defined(__GLIBCXX__)
         {"the runtime's over stderr", &overStderr, false},
         {"derived from the runtime's", &derived, false},
@@ -259,8 +265,9 @@ ProbeRun RunProbe(Output mode, const std::string& options)
     // A program whose path reaches MAX_PATH cannot be started: one in a deep
     // build folder runs from a copy on the drive, and finds its DLLs in the
     // working folder, the build's own.
+    std::string copy;
     if (program.size() >= MAX_PATH - 1) {
-        const std::string copy = "C:/" + std::filesystem::path(program).filename().string();
+        copy = "C:/" + std::filesystem::path(program).filename().string();
         std::filesystem::copy_file(program, copy,
                                    std::filesystem::copy_options::overwrite_existing);
         program = copy;
@@ -309,6 +316,10 @@ ProbeRun RunProbe(Output mode, const std::string& options)
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
+    if (!copy.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove(copy, ignored);
+    }
     run.exitedNormally = true;
     run.exitCode = static_cast<int>(code);
     return run;

@@ -419,10 +419,23 @@ const CheckRow kCheckRows[] = {
     {"AsManyChunksAsTheCheckReads", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 62)); },
      GlbWrite::Complete},
-    // One chunk more, and the check cannot tell whether the file is whole.
+    // One chunk more, and the check cannot tell whether the file is whole;
+    // unless what follows is no chunk at all (zeros, or too few bytes).
     {"MoreChunksThanTheCheckReads", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 63)); },
      GlbWrite::Unchecked},
+    {"AsManyChunksAsTheCheckReadsThenZeros", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithChunk(0, 0, "", WithExtensionChunks(kWithBin, 62)));
+     },
+     GlbWrite::Incomplete},
+    {"AsManyChunksAsTheCheckReadsThenTooFewBytes", Before::None,
+     [](const std::string& p) {
+         std::string bytes = WithExtensionChunks(kWithBin, 62) + "abcd";
+         bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
+         Writes(p, bytes);
+     },
+     GlbWrite::Incomplete},
     // The host writes through the link: the user's file it points to is new.
     {"LinkThroughWhichTheHostWrites", Before::LinkToEarlier,
      [](const std::string& p) { Writes(p, kGlbBytes); }, GlbWrite::Complete, Needs::UnixShell},

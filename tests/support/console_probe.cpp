@@ -194,9 +194,14 @@ int RunWithHostBuffer(standin::PluginModule& plugin, bool logging)
     std::atomic<bool> stop{false};
     std::thread logger([&] {
         while (logging && !stop) {
-            const std::lock_guard<std::mutex> lock(logLock);
-            std::fputs("host log\n", stdout);
-            std::fflush(stdout);
+            {
+                const std::lock_guard<std::mutex> lock(logLock);
+                std::fputs("host log\n", stdout);
+                std::fflush(stdout);
+            }
+            // Mutexes are not fair: without a pause the exports could wait
+            // for the lock almost forever.
+            std::this_thread::yield();
         }
     });
     std::streambuf* const previous = std::cout.rdbuf(&buffer);
