@@ -145,6 +145,7 @@ function(orvel_check_option_record_layout include_dir work compiler flags)
 
   orvel_record_layout_lines("${report}" "struct orvel_option_record_probe" probe)
   set(record "")
+  set(lines "")
   if(probe)
     list(GET probe 0 line)
     orvel_read_layout_line("${line}")
@@ -152,8 +153,8 @@ function(orvel_check_option_record_layout include_dir work compiler flags)
     orvel_record_layout_lines("${report}" "${record}" lines)
   endif()
   if(NOT lines)
-    message(FATAL_ERROR "${compiler}'s record-layout report of ${header} lays out no record "
-                        "Marvelous::ImportExportOption (\"${record}\").")
+    message(FATAL_ERROR "${compiler}'s record-layout report of ${header} holds no layout of "
+                        "Marvelous::ImportExportOption (looked for as \"${record}\").")
   endif()
 
   # The record's own members and those of its (non-virtual) base classes,
