@@ -8,14 +8,22 @@ cmake_minimum_required(VERSION 3.25)
 # Rows: name | header: a variant's number or a folder | what the output must
 # match ("OK" for success).
 set(rows
-  "text behind a pointer|1|offset 136 holds \"std::string \\* text\", not this runtime's std::string"
+  "text behind a pointer|1|offset 136 holds \"class std::basic_string<char> \\* text\", not this runtime's std::string"
   "the SDK's own text class|2|offset 136 holds \"class Marvelous::Text label\""
   "a second polymorphic base|3|2 virtual table pointer\\(s\\) \\(at 0, 8\\)"
   "a wide string|4|offset 136 holds \"class std::basic_string<wchar_t> label\""
-  "the text at offset 8|5|no member begins at offset 136"
+  "the text at offset 8|5|no member of the record or of its base classes begins at offset 136"
   "a 40-byte text|6|it is 184 bytes, not 176"
   "a virtual base|7|it has a virtual base"
   "a polymorphic base class|8|OK"
+  "a pointer at 8|9|\"void \\* context\" at offset 8 is or holds a pointer"
+  "a second text at 8|10|\"char \\* _M_p\" at offset 8 is or holds a pointer"
+  "a text view at 8|11|\"const char \\* _M_str\" at offset 16 is or holds a pointer"
+  "a typedef of a pointer|12|\"void \\* window\" at offset 8 is or holds a pointer"
+  "pointers in an array's records|13|\"const char \\* name\" at offset 0 of \"struct Marvelous::Entry\", held in \"struct Marvelous::Entry\\[2\\] entries\" at offset 8"
+  "an empty virtual base|14|it has a virtual base"
+  "plain values in nested records|15|OK"
+  "the values in a base class, the record an alias|16|OK"
   "the stand-in SDK|${SOURCE}/standins/host_sdk/include|OK"
   "the second SDK|${SOURCE}/tests/second_sdk/include|OK")
 file(REMOVE_RECURSE ${WORK})

@@ -1,12 +1,13 @@
 // Option records of 176 bytes that an SDK could declare, for the layout
-// gate's test (option_record_layout_test.cmake): ORVEL_VARIANT picks one. All
-// but the last are laid out otherwise than the plug-in fills the record, so
-// the gate must refuse them; the last has the host's layout under a base
-// class, which the gate must accept.
+// gate's test (option_record_layout_test.cmake): ORVEL_VARIANT picks one. The
+// test's rows say which the gate must refuse (laid out otherwise than the
+// plug-in fills the record, or with a pointer where it writes plain values)
+// and which it must accept (the host's layout, however declared).
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace Marvelous {
 
@@ -101,6 +102,100 @@ public:
     std::string label;
     std::uint32_t tail;
 };
+#elif ORVEL_VARIANT == 9
+// A pointer at 8, where the plug-in writes plain values.
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    void* context;
+    unsigned char settings[120];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 10
+// A second text at 8: 176 bytes with the text at 136 all the same.
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    std::string name;
+    unsigned char settings[96];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 11
+// A view of a text at 8.
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    std::string_view name;
+    unsigned char settings[112];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 12
+// A pointer under a typedef's name at 8.
+typedef void* HANDLE;
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    HANDLE window;
+    unsigned char settings[120];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 13
+// Pointers inside the records of an array at 8.
+struct Entry {
+    const char* name;
+    float value;
+};
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    Entry entries[2];
+    unsigned char settings[96];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 14
+// An empty virtual base.
+class Marker {};
+class ImportExportOption : public virtual Marker {
+public:
+    unsigned char settings[128];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 15
+// The host's layout with plain values in a nested record, an array of them
+// and an enumeration.
+struct Size {
+    float width;
+    float height;
+};
+enum class Axis : std::uint32_t { X, Y, Z };
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+    Size size;
+    Size sizes[2];
+    Axis up;
+    unsigned char settings[100];
+    std::string label;
+    std::uint32_t tail;
+};
+#elif ORVEL_VARIANT == 16
+// The host's layout in a polymorphic base class, the record a name for a
+// class derived from it that adds nothing.
+class Options {
+public:
+    virtual ~Options() = default;
+    unsigned char settings[128];
+    std::string label;
+    std::uint32_t tail;
+};
+class Record : public Options {};
+using ImportExportOption = Record;
 #endif
 
 } // namespace Marvelous
