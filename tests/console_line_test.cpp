@@ -398,6 +398,8 @@ TEST_F(ConsoleLineInAHost, BrokenPipeNeitherKillsTheHostNorChangesItsStream)
 {
     ExpectHostUnharmed(Output::BrokenPipe, "");
     ExpectHostUnharmed(Output::BrokenPipe, "--exceptions");
+    // Through a buffer of the host's own, which writes to the broken pipe.
+    ExpectHostUnharmed(Output::BrokenPipe, "--host-buffer");
 }
 
 TEST_F(ConsoleLineInAHost, MissingOutputWithOrWithoutStreamExceptionsIsDropped)

@@ -5,6 +5,7 @@
 //   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
 //                 [--exit-at-once] [--writer-thread] [--stream-error]
 //                 [--pending-host-bytes] [--host-buffer-mutex] [--host-buffer-worker]
+//                 [--host-buffer]
 //
 // --exceptions          the host has enabled exceptions on std::cout
 // --writer-thread       another thread of the host writes to std::cout, with
@@ -24,6 +25,9 @@
 // --host-buffer-worker  std::cout writes through the host's own buffer, whose
 //                       sync waits for a worker thread that writes to stdout;
 //                       50 exports
+// --host-buffer         the host's own buffer alone, no other thread (with a
+//                       broken pipe: its failed writes raise no SIGPIPE that
+//                       ends the host); 50 exports
 // --block-pipe-signal   the host blocks SIGPIPE itself
 // --pipe-signal-pending ... and one is already pending, which must stay so
 // --exit-at-once        _Exit right after the action: what the plug-in wrote
@@ -133,13 +137,20 @@ int RunBesideAWriterThread(standin::PluginModule& plugin)
     return silent > 0 ? 6 : failed == 0 ? 7 : 0;
 }
 
-// A buffer of the host's own behind std::cout: every piece goes to stdout.
-// With `mutex`, under that lock of the host's, as a host that serialises its
-// logging does; without, its sync waits for a worker thread that writes to
-// stdout, as a host that hands its output to another thread does.
+// How the host's own buffer behind std::cout writes to stdout.
+enum class HostBufferMode {
+    Alone,   // under a lock of the host's that nothing else takes
+    Logging, // under the lock another host thread logs under
+    Worker,  // its sync waits for a worker thread that writes to stdout
+};
+
+// A buffer of the host's own behind std::cout: every piece goes to stdout,
+// under `mutex`, as a host that serialises its logging does; its sync in
+// Worker mode waits for a worker thread, as a host that hands its output to
+// another thread does.
 class HostBuffer : public std::streambuf {
 public:
-    explicit HostBuffer(std::mutex* mutex) : mutex_(mutex) {}
+    HostBuffer(std::mutex& mutex, HostBufferMode mode) : mutex_(mutex), mode_(mode) {}
 
 protected:
     int_type overflow(int_type c) override
@@ -151,37 +162,36 @@ protected:
     }
     std::streamsize xsputn(const char* text, std::streamsize count) override
     {
-        const std::lock_guard<std::mutex> lock(*Mutex());
+        const std::lock_guard<std::mutex> lock(mutex_);
         return static_cast<std::streamsize>(
             std::fwrite(text, 1, static_cast<std::size_t>(count), stdout));
     }
     int sync() override
     {
-        if (mutex_ == nullptr) {
+        if (mode_ == HostBufferMode::Worker) {
             std::thread([] {
                 std::fputs("worker\n", stdout);
                 std::fflush(stdout);
             }).join();
             return 0;
         }
-        const std::lock_guard<std::mutex> lock(*mutex_);
+        const std::lock_guard<std::mutex> lock(mutex_);
         return std::fflush(stdout);
     }
 
 private:
-    std::mutex* Mutex() { return mutex_ != nullptr ? mutex_ : &unshared_; }
-
-    std::mutex* mutex_;
-    std::mutex unshared_;
+    std::mutex& mutex_;
+    HostBufferMode mode_;
 };
 
 // Runs 50 exports with std::cout writing through a HostBuffer (a logging
-// thread beside it when `logging`), and ends the probe with 9 when they have
+// thread beside it in Logging mode), and ends the probe with 9 when they have
 // not ended within two minutes.
-int RunWithHostBuffer(standin::PluginModule& plugin, bool logging)
+int RunWithHostBuffer(standin::PluginModule& plugin, HostBufferMode mode)
 {
+    const bool logging = mode == HostBufferMode::Logging;
     std::mutex logLock;
-    HostBuffer buffer(logging ? &logLock : nullptr);
+    HostBuffer buffer(logLock, mode);
     std::mutex doneLock;
     std::condition_variable doneChanged;
     bool done = false;
@@ -241,7 +251,7 @@ int main(int argc, char** argv)
 #if !defined(_WIN32)
             signal(SIGPIPE, SIG_IGN);
 #endif
-        } else if (option == "--host-buffer-mutex" || option == "--host-buffer-worker") {
+        } else if (option.rfind("--host-buffer", 0) == 0) {
             hostBuffer = option;
         } else if (option == "--pending-host-bytes") {
             pendingHostBytes = true; // and SIGPIPE as the system has it: it ends the host
@@ -285,7 +295,10 @@ int main(int argc, char** argv)
         return RunBesideAWriterThread(plugin);
     }
     if (!hostBuffer.empty()) {
-        return RunWithHostBuffer(plugin, hostBuffer == "--host-buffer-mutex");
+        return RunWithHostBuffer(plugin,
+                                 hostBuffer == "--host-buffer-mutex"    ? HostBufferMode::Logging
+                                 : hostBuffer == "--host-buffer-worker" ? HostBufferMode::Worker
+                                                                        : HostBufferMode::Alone);
     }
     if (streamError || pendingHostBytes) {
         std::fputs("host\n", stdout);
