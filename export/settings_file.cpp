@@ -1,6 +1,5 @@
 #include "settings_file.h"
 
-#include <cstddef>
 #include <cstdio>
 #include <iostream>
 #include <streambuf>
