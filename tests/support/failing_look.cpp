@@ -17,7 +17,9 @@ namespace {
 bool gArmed = false;
 std::string gPath;
 
-// Whether this look is the one to fail; it fails once.
+#if defined(ORVEL_LOOKS_CAN_FAIL)
+// Whether this look is the one to fail; it fails once. Only the wraps below
+// call it, and they exist only where the linker can wrap a call.
 bool TakeFailure(const char* path)
 {
     if (!gArmed || (path != nullptr && gPath != path)) {
@@ -26,6 +28,7 @@ bool TakeFailure(const char* path)
     gArmed = false;
     return true;
 }
+#endif
 
 } // namespace
 
