@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -192,6 +193,28 @@ bool RunSteps(const Options& options, Messages& messages, GlbWriter& exporter)
     return ok;
 }
 
+// Fills the workspace folder with `count` empty files of no concern to the
+// plug-in (a user's folder that has gathered files), which every export's
+// look for stale temporaries lists. False when one cannot be made.
+bool FillWorkspaceFolder(std::size_t count)
+{
+    if (count == 0) {
+        return true;
+    }
+    if (orvel::PrepareWorkspaceFolder() != kFolder) {
+        return false;
+    }
+    for (std::size_t i = 0; i < count; ++i) {
+        std::ofstream file(std::string(kFolder) + "unrelated-" + std::to_string(i) + ".dat");
+        if (!file) {
+            std::fprintf(stderr, "cannot make file %zu of %zu in %s\n", i, count, kFolder);
+            return false;
+        }
+    }
+    std::printf("the workspace folder holds %zu unrelated files\n", count);
+    return true;
+}
+
 } // namespace
 } // namespace orvel_bench
 
@@ -211,6 +234,9 @@ int main(int argc, char** argv)
     // A fresh "C:" drive with the viewer; services installed as the host does.
     const testing_host::TestDrive drive;
     drive.InstallViewer();
+    if (!FillWorkspaceFolder(options.folderFiles)) {
+        return 1;
+    }
     Messages messages;
     GlbWriter exporter;
     CLOAPI::APICommand& command = CLOAPI::APICommand::getInstance();

@@ -16,6 +16,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         {"--warmup=%llu%n", &options.warmup},
         {"--resamples=%llu%n", &options.resamples},
         {"--seed=%llu%n", &options.seed},
+        {"--folder-files=%llu%n", &options.folderFiles},
     };
     for (int i = 1; i < argc; ++i) {
         bool read = std::strcmp(argv[i], "--steps") == 0;
@@ -31,7 +32,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         if (!read) {
             std::fprintf(stderr,
                          "unknown option %s (options: --pairs=N --warmup=N "
-                         "--resamples=N --seed=N --steps)\n",
+                         "--resamples=N --seed=N --folder-files=N --steps)\n",
                          argv[i]);
             return false;
         }

@@ -14,6 +14,7 @@
 #   --pairs=N                  timed pairs (default 2000 natively, 500 under Wine)
 #   --warmup=N                 pairs run first and not counted (50; 20 under Wine)
 #   --seed=N --resamples=N     order of the arms; bootstrap resamples (2000)
+#   --folder-files=N           N unrelated files in the workspace folder first
 # ORVEL_BENCH_PLATFORMS="native" (or "windows") runs one of the two.
 set -euo pipefail
 cd "$(dirname "$0")/.."
