@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ binutils
+  cmake make ninja-build g++ binutils
   nlohmann-json3-dev libtinygltf-dev
   googletest libgtest-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
