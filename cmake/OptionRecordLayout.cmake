@@ -17,8 +17,12 @@
 #     members, in the members of records among them, and in the records that
 #     arrays among them hold.
 #
+# The header is read as the build compiles it: with the -D definitions of
+# CMAKE_CXX_FLAGS and CMAKE_CXX_FLAGS_<CONFIG> (NDEBUG in Release; WIN32 and
+# _WINDOWS with MSVC), since a record may differ with them.
+#
 # Included by CMakeLists.txt (orvel_gate_option_record_layout), or run as a
-# script on one header folder:
+# script on one header folder, with the definitions among the flags:
 #   cmake -DINCLUDE_DIR=<folder of CLOAPIInterface.h> -DWORK=<scratch folder>
 #         -DCOMPILER=<clang++> [-DFLAGS=<flags, separated by |>] -P OptionRecordLayout.cmake
 include_guard(GLOBAL)
@@ -121,6 +125,40 @@ function(orvel_layout_holds_pointer what pointer_var element_var)
   set(${element_var} "${element}" PARENT_SCOPE)
 endfunction()
 
+# The -D definitions this build compiles the plug-in with, as flags for the
+# clang that reads the header (clang++ and clang-cl both take -D), in
+# `definitions_var`: those in CMAKE_CXX_FLAGS and CMAKE_CXX_FLAGS_<CONFIG>,
+# joined (-DNAME) or apart (-D NAME), and with MSVC also as /D. CONFIG is
+# CMAKE_BUILD_TYPE, or Release with a multi-configuration generator (Visual
+# Studio): the MSVC presets build Release, and export_option.h refuses a
+# debugging runtime's configuration.
+function(orvel_option_record_build_definitions definitions_var)
+  get_property(multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+  if(multi_config)
+    set(config RELEASE)
+  else()
+    string(TOUPPER "${CMAKE_BUILD_TYPE}" config)
+  endif()
+  set(switch "-D")
+  if(MSVC)
+    set(switch "[-/]D")
+  endif()
+  separate_arguments(words NATIVE_COMMAND "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${config}}")
+  set(definitions "")
+  set(apart OFF)
+  foreach(word IN LISTS words)
+    if(apart)
+      list(APPEND definitions -D${word})
+      set(apart OFF)
+    elseif(word MATCHES "^${switch}$")
+      set(apart ON)
+    elseif(word MATCHES "^${switch}(.+)$")
+      list(APPEND definitions -D${CMAKE_MATCH_1})
+    endif()
+  endforeach()
+  set(${definitions_var} "${definitions}" PARENT_SCOPE)
+endfunction()
+
 # Stops unless the record in `include_dir`/CLOAPIInterface.h has the layout
 # above, as `compiler` with `flags` (a list) reports it. `work` is a scratch
 # folder for the report's source.
@@ -138,9 +176,16 @@ function(orvel_check_option_record_layout include_dir work compiler flags)
                           -I${include_dir} option_record_layout.cpp
                   WORKING_DIRECTORY ${work}
                   RESULT_VARIABLE failed OUTPUT_VARIABLE report ERROR_VARIABLE errors)
+  # The definitions it was read with, for the messages.
+  set(definitions ${flags})
+  list(FILTER definitions INCLUDE REGEX "^[-/]D")
+  list(JOIN definitions " " definitions)
+  if(definitions STREQUAL "")
+    set(definitions "no definitions")
+  endif()
   if(failed)
-    message(FATAL_ERROR "${compiler} could not read ${header} to check the option record's "
-                        "layout (${failed}):\n${errors}")
+    message(FATAL_ERROR "${compiler} could not read ${header} with ${definitions} to check the "
+                        "option record's layout (${failed}):\n${errors}")
   endif()
 
   orvel_record_layout_lines("${report}" "struct orvel_option_record_probe" probe)
@@ -256,18 +301,21 @@ function(orvel_check_option_record_layout include_dir work compiler flags)
     message(FATAL_ERROR
       "The option record Marvelous::ImportExportOption of ${header} is not laid out as the "
       "plug-in fills it (by offset), so building against this SDK would write into the wrong "
-      "members:\n  - ${faults}\n(read from ${compiler}'s record-layout report, types as canonical; the "
-      "plug-in writes plain values over offsets 8 to 135 and 168 to 175, and clears the string at 136)")
+      "members:\n  - ${faults}\n(read from ${compiler}'s record-layout report with ${definitions}, "
+      "types as canonical; the plug-in writes plain values over offsets 8 to 135 and 168 to 175, "
+      "and clears the string at 136)")
   endif()
   message(STATUS "Option record of ${header}: 176 bytes, one virtual table pointer at 0, this "
                  "runtime's std::string at 136 to 167, no pointer or reference outside it (read by "
-                 "${compiler})")
+                 "${compiler} with ${definitions})")
 endfunction()
 
 # At configure time, against the SDK in `sdk_dir`; a changed header
 # configures again, and so checks again.
 function(orvel_gate_option_record_layout sdk_dir purpose)
   orvel_option_record_layout_tool(flags "${purpose}")
+  orvel_option_record_build_definitions(definitions)
+  list(APPEND flags ${definitions})
   orvel_check_option_record_layout(${sdk_dir}/include ${CMAKE_BINARY_DIR}/option-record-layout
                                    ${ORVEL_LAYOUT_COMPILER} "${flags}")
   set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS

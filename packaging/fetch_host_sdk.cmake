@@ -8,7 +8,9 @@
 # secret of the GitHub environment "release"), fetched with "Accept:
 # application/octet-stream" (without it, a GitHub release asset's API URL
 # answers with JSON about the asset) and, when CLO_SDK_TOKEN is set and only
-# over https, "Authorization: Bearer $CLO_SDK_TOKEN". The ZIP holds
+# over https, "Authorization: Bearer $CLO_SDK_TOKEN". The server's certificate
+# is always verified, against the system's authorities or, for a server whose
+# authority is private, the file given with -DCMAKE_TLS_CAINFO=. The ZIP holds
 # include/CLOAPIInterface.h and lib/CLOAPIInterface.lib
 # (lib/libCLOAPIInterface.so on Linux), and bin/ with the SDK's DLL if it has
 # one, at its top or in one folder. What came back is looked into before its

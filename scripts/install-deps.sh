@@ -3,12 +3,12 @@
 set -euo pipefail
 
 packages=(
-  cmake make g++ binutils
+  cmake make ninja-build g++ binutils
   nlohmann-json3-dev libtinygltf-dev
   googletest libgtest-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang clang-format clang-tidy libclang-rt-14-dev valgrind
-  python3
+  python3 openssl
 )
 
 missing=()

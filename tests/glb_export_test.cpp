@@ -932,9 +932,13 @@ TEST(GlbExport, OptionRecordHoldsTheFixedValuesAtTheHostsOffsets)
 }
 
 // The option record check reads the text at 136 as this runtime's std::string
-// before anything is written: strings the runtime makes are consistent, other
-// bytes of a 176-byte record (a pointer to the text, then the text; a text
-// class left zero) and a string missing its terminator are not.
+// from its 32 bytes alone, before anything is written: strings the runtime
+// makes are consistent; other bytes of a 176-byte record (a pointer to the
+// text, then the text; a text class left zero), an inline string missing its
+// terminator, and characters at an address the heap never has or inside the
+// string's own bytes are not. An address in the bytes is never followed, so
+// neither do such addresses end the test, nor is a heap string's terminator
+// looked at.
 TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
 {
     struct Row {
@@ -943,6 +947,14 @@ TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
         // it made there, if any, or null.
         std::function<std::string*(unsigned char* at)> make;
         bool consistent;
+    };
+    // Puts a heap string's bytes at `at` with its characters' address (their
+    // first 8, in both runtimes) made `address`; no string lives there.
+    const auto heapBytes = [](unsigned char* at, std::uint64_t address) -> std::string* {
+        const std::string heap(40, 'x');
+        std::memcpy(at, reinterpret_cast<const unsigned char*>(&heap), sizeof heap);
+        std::memcpy(at, &address, sizeof address);
+        return nullptr;
     };
     const auto breakTerminator = [](std::string* text) {
         (&(*text)[0])[text->size()] = 'x';
@@ -962,8 +974,14 @@ TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
          false},
         {"no terminator, inline",
          [&](unsigned char* at) { return breakTerminator(::new (at) std::string("abc")); }, false},
-        {"no terminator, on the heap",
-         [&](unsigned char* at) { return breakTerminator(::new (at) std::string(40, 'x')); },
+        {"no terminator, on the heap, where the check does not look",
+         [&](unsigned char* at) { return breakTerminator(::new (at) std::string(40, 'x')); }, true},
+        {"characters at an address beyond user memory",
+         [&](unsigned char* at) { return heapBytes(at, 0xDEAD'0000'0000'0000U); }, false},
+        {"characters in the first 64 KiB", [&](unsigned char* at) { return heapBytes(at, 0x10U); },
+         false},
+        {"characters inside its own bytes, not at its buffer",
+         [&](unsigned char* at) { return heapBytes(at, reinterpret_cast<std::uintptr_t>(at + 4)); },
          false},
     };
     for (const Row& row : rows) {

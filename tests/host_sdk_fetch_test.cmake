@@ -1,22 +1,28 @@
 # Runs packaging/fetch_host_sdk.cmake (-DSCRIPT=) in -DWORK= on SDK archives
-# made here, fetched by file:// URL or over http from tests/support/
+# made here, fetched by file:// URL or over http or https from tests/support/
 # sdk_server.py (-DSERVER=, run with -DPYTHON=), which answers the ZIP only to
-# "Accept: application/octet-stream", once per row below: what the release
-# job does without its secrets, with a token for a URL that is not https,
-# without a pinned SHA-256, with another one, with answers that are no SDK,
-# and with the right one.
+# "Accept: application/octet-stream" and, over https, only with the bearer
+# token, once per row below: what the release job does without its secrets,
+# with a token for a URL that is not https, with a token over https (the
+# right one, another, none), without a pinned SHA-256, with another one, with
+# answers that are no SDK, and with the right one. The https server's
+# certificate is made here with -DOPENSSL= for 127.0.0.1 alone; a row's fetch
+# trusts it as a job would trust a private authority, with -DCMAKE_TLS_CAINFO=.
 cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK}/sdk/sdk-2024/include ${WORK}/sdk/sdk-2024/lib ${WORK}/sdk/sdk-2024/bin
-     ${WORK}/no-lib/include)
+     ${WORK}/no-lib/include ${WORK}/tls)
 file(WRITE ${WORK}/sdk/sdk-2024/include/CLOAPIInterface.h "// the SDK's header\n")
 file(WRITE ${WORK}/sdk/sdk-2024/lib/CLOAPIInterface.lib "")
 file(WRITE ${WORK}/sdk/sdk-2024/lib/libCLOAPIInterface.so "")
 file(WRITE ${WORK}/sdk/sdk-2024/bin/CLOAPIInterface.dll "")
 file(WRITE ${WORK}/no-lib/include/CLOAPIInterface.h "// a header alone\n")
 file(WRITE ${WORK}/sign-in.html "<!DOCTYPE html><title>Sign in</title>\n")
-foreach(name sdk no-lib)
+# Two SDKs, each whole, in one ZIP.
+file(COPY ${WORK}/sdk/sdk-2024 DESTINATION ${WORK}/two-sdks)
+file(COPY ${WORK}/sdk/sdk-2024/ DESTINATION ${WORK}/two-sdks/sdk-2023)
+foreach(name sdk no-lib two-sdks)
   execute_process(COMMAND ${CMAKE_COMMAND} -E tar cf ${WORK}/${name}.zip --format=zip -- .
                   WORKING_DIRECTORY ${WORK}/${name} RESULT_VARIABLE failed)
   if(failed)
@@ -25,6 +31,14 @@ foreach(name sdk no-lib)
 endforeach()
 file(SHA256 ${WORK}/sdk.zip sdk_hash)
 file(SHA256 ${WORK}/no-lib.zip no_lib_hash)
+file(SHA256 ${WORK}/two-sdks.zip two_sdks_hash)
+execute_process(COMMAND ${OPENSSL} req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1
+                        -nodes -days 1 -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1
+                        -keyout ${WORK}/tls/key.pem -out ${WORK}/tls/certificate.pem
+                RESULT_VARIABLE failed OUTPUT_QUIET ERROR_VARIABLE errors)
+if(failed)
+  message(FATAL_ERROR "cannot make the https server's certificate (${failed}):\n${errors}")
+endif()
 if(WORK MATCHES "^/")
   set(url file://${WORK})
 else()
@@ -32,11 +46,14 @@ else()
 endif()
 set(other_hash 0000000000000000000000000000000000000000000000000000000000000000)
 
-# Rows: name | environment (comma-separated, "-" for none) | URL ("-" for
-# none; "{port}" is the server's) | pin file's lines | what the output must
-# match ("OK" for success; SEMICOLON for a semicolon, which would split the
-# row). A row that does not expect a SHA-256 must show none.
-set(token CLO_SDK_TOKEN=secret-token-7f3a)
+# Rows: name | environment and, beginning with -D, the fetch's own arguments
+# (comma-separated, "-" for none) | URL ("-" for none; "{port}" is the
+# server's, which serves https for an https:// URL) | pin file's lines | what
+# the output must match ("OK" for success; SEMICOLON for a semicolon, which
+# would split the row). A row that does not expect a SHA-256 must show none.
+set(token_value secret-token-7f3a)
+set(token CLO_SDK_TOKEN=${token_value})
+set(ca -DCMAKE_TLS_CAINFO=${WORK}/tls/certificate.pem)
 string(REPEAT "[0-9a-f]" 64 sha256)
 set(rows
   "no secrets|-|-|${sdk_hash}|CLO_SDK_ZIP_URL.*CLO_SDK_TOKEN.*nothing is released"
@@ -46,10 +63,16 @@ set(rows
   "another SDK|-|${url}/sdk.zip|${other_hash}|has changed: its SHA-256 is ${sdk_hash}, but .* pins ${other_hash}"
   "no hash in the file|-|${url}/sdk.zip|not-a-hash|holds \"not-a-hash\", which is no SHA-256"
   "unreachable URL|-|${url}/missing.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed"
+  "two SDKs, the ZIP pinned|-|${url}/two-sdks.zip|${two_sdks_hash}|must hold include/CLOAPIInterface.h once, at its top or in one folderSEMICOLON found 2\\."
   "no library, nothing pinned|-|${url}/no-lib.zip|# only a comment|include/CLOAPIInterface.h but no lib/"
   "a sign-in page, nothing pinned|-|${url}/sign-in.html|# only a comment|no ZIP archive .*looks like a web page"
   "JSON about the SDK|-|http://127.0.0.1:{port}/releases/assets/1|# only a comment|no ZIP archive .*looks like JSON"
   "over http, asking for the file|-|http://127.0.0.1:{port}/sdk.zip|${sdk_hash}|OK"
+  "over https without the token|${ca}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .HTTP response code said error. \\(22\\)"
+  "over https with another token|CLO_SDK_TOKEN=another-token,${ca}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .HTTP response code said error. \\(22\\)"
+  "over https, a certificate the fetch does not trust|${token}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .SSL peer certificate or SSH remote key was not OK. \\(60\\)"
+  "over https, a certificate for another name|${token},${ca}|https://localhost:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .SSL peer certificate or SSH remote key was not OK. \\(60\\)"
+  "over https with the token|${token},${ca}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|OK"
   "the pinned SDK|-|${url}/sdk.zip|# the SDK of 2024\n${sdk_hash}  host-sdk.zip|OK")
 foreach(row IN LISTS rows)
   string(REPLACE "|" ";" fields "${row}")
@@ -60,15 +83,25 @@ foreach(row IN LISTS rows)
   list(GET fields 4 expected)
   string(REPLACE "SEMICOLON" ";" expected "${expected}")
   set(env --unset=GITHUB_ACTIONS --unset=CLO_SDK_TOKEN --unset=CLO_SDK_ZIP_URL)
+  set(arguments "")
   if(NOT row_env STREQUAL "-")
     string(REPLACE "," ";" row_env "${row_env}")
-    list(APPEND env ${row_env})
+    foreach(entry IN LISTS row_env)
+      if(entry MATCHES "^-D")
+        list(APPEND arguments ${entry})
+      else()
+        list(APPEND env ${entry})
+      endif()
+    endforeach()
   endif()
   if(NOT row_url STREQUAL "-")
     list(APPEND env CLO_SDK_ZIP_URL=${row_url})
   endif()
   set(server)
-  if(row_url MATCHES "{port}")
+  if(row_url MATCHES "^https://.*{port}")
+    set(server ${PYTHON} ${SERVER} --https ${WORK}/tls/certificate.pem ${WORK}/tls/key.pem
+               ${token_value} ${WORK})
+  elseif(row_url MATCHES "{port}")
     set(server ${PYTHON} ${SERVER} ${WORK})
   endif()
   string(REPLACE "\\n" "\n" pin "${pin}")
@@ -76,6 +109,7 @@ foreach(row IN LISTS rows)
   file(REMOVE ${WORK}/env ${WORK}/path)
   execute_process(COMMAND ${server} ${CMAKE_COMMAND} -E env ${env}
                           ${CMAKE_COMMAND} -DDESTINATION=${WORK}/fetched -DPIN=${WORK}/host-sdk.sha256
+                          ${arguments}
                           -DENV_FILE=${WORK}/env -DPATH_FILE=${WORK}/path -P ${SCRIPT}
                   RESULT_VARIABLE failed OUTPUT_VARIABLE output ERROR_VARIABLE output)
   string(REGEX REPLACE "[ \n]+" " " flat "${output}")

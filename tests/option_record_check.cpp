@@ -1,6 +1,7 @@
 // Checks, against whichever SDK the build uses (the host's real one in the
 // release build), that a record the SDK makes holds a consistent std::string
-// of this runtime at offset 136 before anything is written to it, and that
+// of this runtime at offset 136 before anything is written to it (judged
+// from its 32 bytes alone, never through an address found in them), and that
 // the plug-in's own filling then leaves the export option record as the host
 // expects: every listed field holds its value, the text is empty, and every
 // other byte is as the SDK's constructor made it. Only the record's name is

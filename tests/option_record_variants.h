@@ -196,6 +196,21 @@ public:
 };
 class Record : public Options {};
 using ImportExportOption = Record;
+#elif ORVEL_VARIANT == 17
+// A pointer at 8 in builds with NDEBUG (Release) only, a plain value of the
+// same size in the others.
+class ImportExportOption {
+public:
+    virtual ~ImportExportOption() = default;
+#if defined(NDEBUG)
+    void* context;
+#else
+    std::uintptr_t context;
+#endif
+    unsigned char settings[120];
+    std::string label;
+    std::uint32_t tail;
+};
 #endif
 
 } // namespace Marvelous

@@ -60,12 +60,16 @@ std::uint64_t Word(const unsigned char* at)
     return word;
 }
 
-// Where a std::string of this runtime keeps what it knows about itself, read
-// from its 32 bytes at `text`.
+// What a std::string of this runtime says about itself in its 32 bytes at
+// `text`, read from those bytes alone.
 struct StringState {
-    const unsigned char* characters; // inline in its own bytes, or on the heap
     std::uint64_t size;
     std::uint64_t capacity;
+    // Where its characters begin: inside its own bytes (`inlineAt` from
+    // `text`), or elsewhere, at the address `elsewhere` its bytes hold.
+    bool inside;
+    std::size_t inlineAt;
+    std::uint64_t elsewhere;
 };
 
 StringState ReadString(const unsigned char* text)
@@ -78,17 +82,20 @@ StringState ReadString(const unsigned char* text)
     // are inline while the capacity is below 16.
     state.size = Word(text + 16);
     state.capacity = Word(text + 24);
-    state.characters = text;
-    if (state.capacity >= 16) {
-        std::memcpy(&state.characters, text, sizeof state.characters);
-    }
+    state.inside = state.capacity < 16;
+    state.inlineAt = 0;
+    state.elsewhere = Word(text);
 #elif defined(__GLIBCXX__) && _GLIBCXX_USE_CXX11_ABI
     // libstdc++: the pointer to the characters, the size, then 16 bytes that
     // hold the characters themselves when the pointer points at them (15 and
     // the terminator), else the capacity.
-    std::memcpy(&state.characters, text, sizeof state.characters);
+    const unsigned char* characters = nullptr;
+    std::memcpy(&characters, text, sizeof characters);
+    state.elsewhere = Word(text);
     state.size = Word(text + 8);
-    state.capacity = state.characters == text + 16 ? 15 : Word(text + 16);
+    state.inside = characters == text + 16;
+    state.inlineAt = 16;
+    state.capacity = state.inside ? 15 : Word(text + 16);
 #else
 #error "no layout of std::string is known for this runtime"
 #endif
@@ -108,11 +115,28 @@ std::string StringFault(const unsigned char* text)
         return "size " + std::to_string(state.size) + " beyond its capacity " +
                std::to_string(state.capacity);
     }
-    if (state.characters == nullptr) {
+    if (state.inside) {
+        if (text[state.inlineAt + state.size] != 0) {
+            return "no terminator after its " + std::to_string(state.size) + " characters";
+        }
+        return {};
+    }
+    // Characters elsewhere: their address is judged as a number and never
+    // followed (the bytes may be no string's at all), so their terminator is
+    // not looked at. On x86-64, Linux and Windows alike, the heap lies neither
+    // in the first 64 KiB (never mapped) nor at 2^47 and above (Linux maps
+    // there only when asked to, with 5-level paging).
+    if (state.elsewhere == 0) {
         return "no characters (a null pointer)";
     }
-    if (state.characters[state.size] != 0) {
-        return "no terminator after its " + std::to_string(state.size) + " characters";
+    if (state.elsewhere < 0x10000U || state.elsewhere >= 0x8000'0000'0000U) {
+        return "its characters' address " + Hex(state.elsewhere) +
+               " is none the heap uses (the first 64 KiB, or 2^47 and above)";
+    }
+    const auto own = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(text));
+    if (state.elsewhere >= own && state.elsewhere < own + sizeof(std::string)) {
+        return "its characters' address " + Hex(state.elsewhere) +
+               " lies inside its own bytes, but not at its buffer";
     }
     return {};
 }

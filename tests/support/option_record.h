@@ -27,9 +27,12 @@ std::vector<std::string> ChangedUnlistedBytes(const unsigned char* made,
 
 // What is wrong with the bytes at `text` (offset 136 of a record the SDK has
 // just made, read in place, before anything is written to it) as a
-// std::string of this runtime, or empty when they hold a consistent one: its
-// size within its capacity, its characters inline or on the heap as the
-// string's own bytes say, and the terminator after them.
+// std::string of this runtime, or empty when they hold a consistent one,
+// judged from those 32 bytes alone: its size within its capacity, and its
+// characters inline with the terminator after them, or elsewhere at an
+// address the heap can have, outside the string's own bytes. An address found
+// in the bytes is never followed, so the terminator of characters elsewhere
+// (on the heap) is not looked at.
 std::string StringFault(const unsigned char* text);
 
 // One text per listed field whose bytes in a record as the SDK made it
