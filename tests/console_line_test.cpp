@@ -52,7 +52,9 @@ public:
     // std::cout's exception mask and state as seen at each write and flush.
     std::vector<std::ios_base::iostate> masksSeen;
     std::vector<std::ios_base::iostate> statesSeen;
-    // Whether another thread could have taken stdout's lock at each (POSIX).
+    // Whether another thread could have taken stdout's lock at each (POSIX:
+    // Windows' C runtime has no call that tries a stream's lock without
+    // waiting for it).
     std::vector<bool> stdoutOpenSeen;
 
 protected:
@@ -140,7 +142,10 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     EXPECT_EQ(output.received, kConsoleLine);
     EXPECT_EQ(output.flushes, 1);
     EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
-    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), true));
+#if !defined(_WIN32)
+    ASSERT_EQ(output.stdoutOpenSeen.size(), 2U);
+    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(2, true));
+#endif
 }
 
 #if defined(__GLIBCXX__)
