@@ -32,10 +32,11 @@ constexpr std::uint32_t kJsonChunk = 0x4E4F534A;
 constexpr std::uint32_t kBinChunk = 0x004E4942;
 // How much of the JSON chunk is read to find its opening brace.
 constexpr std::size_t kJsonLookahead = 64;
-// The most chunks the check follows to their ends, the JSON chunk included.
-// Of a file with more (the next chunk's header read and sound), the check
-// cannot tell whether it is whole: exporters write two chunks, and
-// extensions add a few.
+// The most chunks the check follows, the JSON chunk included, before the
+// last one whose header it reads. That one's end tells a file cut short (past
+// the file's end) or a whole one (at it); of a sound chunk that ends inside
+// the file, with more after it, the check cannot tell whether the file is
+// whole. Exporters write two chunks, and extensions add a few.
 constexpr int kMostChunks = 64;
 
 // The reason given for a GLB with more chunks than the check reads.
@@ -88,7 +89,8 @@ bool OpensAnObject(const char* text, std::size_t length)
 // (a full disk, a size limit) leaves a file shorter than its header says; a
 // file whose size was set before its bytes were written holds zeros where the
 // JSON or a chunk's header belongs, and zeros read as an empty chunk of type
-// 0, which no chunk has. Unchecked when more chunks follow than are read.
+// 0, which no chunk has. Unchecked when the last chunk followed, a sound
+// one, ends short of the file's end.
 GlbWrite CheckContainer(platform::FileReader& file)
 {
     char head[kHeaderSize + kChunkHeaderSize];
@@ -114,12 +116,12 @@ GlbWrite CheckContainer(platform::FileReader& file)
         if (type == 0 || type == kJsonChunk || (type == kBinChunk && chunk != 1)) {
             return GlbWrite::Incomplete;
         }
-        // A chunk past the bound, whole as far as its header tells: whether
+        at += sizeof(header) + LittleEndianAt(header, 0);
+        // A sound chunk past the bound that ends inside the file: whether
         // the rest tiles the file is not known.
-        if (chunk == kMostChunks) {
+        if (chunk == kMostChunks && at < file.size()) {
             return GlbWrite::Unchecked;
         }
-        at += sizeof(header) + LittleEndianAt(header, 0);
     }
     return at == file.size() ? GlbWrite::Complete : GlbWrite::Incomplete;
 }

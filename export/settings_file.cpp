@@ -43,26 +43,29 @@ void WriteConsoleLine() noexcept
     }
     // A buffer of the host's own runs the host's code, which may wait for
     // another of its threads: no lock is held around it, and what it does
-    // with the C stream stdout is the host's own doing.
-    if (!platform::IsRuntimeStdoutBuffer(*buffer)) {
+    // with a C stream is the host's own doing.
+    std::FILE* const stream = platform::RuntimeBufferStream(*buffer);
+    if (stream == nullptr) {
         platform::PipeSignalGuard pipeSignal;
         WriteLineTo(*buffer, pipeSignal);
         return;
     }
-    // The runtime's own buffer writes through stdout, and a failed write sets
-    // stdout's error flag, which the host checks. Held across the look at the
-    // flag, the write and the clear, stdout's own lock keeps the host's
-    // threads out, and what they left in its buffer goes out first: a failure
-    // of their bytes sets the flag before the look, and is left for them.
-    const platform::StreamLock lock(stdout);
+    // The runtime's own buffer writes through a C stream, stdout unless the
+    // host gave std::cout another's buffer (std::cerr's, over stderr), and a
+    // failed write sets that stream's error flag, which the host checks. Held
+    // across the look at the flag, the write and the clear, the stream's own
+    // lock keeps the host's threads out, and what they left in its buffer
+    // goes out first: a failure of their bytes sets the flag before the look,
+    // and is left for them.
+    const platform::StreamLock lock(stream);
     platform::PipeSignalGuard pipeSignal;
-    if (std::fflush(stdout) != 0) {
+    if (std::fflush(stream) != 0) {
         pipeSignal.WriteFailed();
     }
-    const bool streamErrorBefore = std::ferror(stdout) != 0;
+    const bool streamErrorBefore = std::ferror(stream) != 0;
     WriteLineTo(*buffer, pipeSignal);
-    if (!streamErrorBefore && std::ferror(stdout) != 0) {
-        std::clearerr(stdout);
+    if (!streamErrorBefore && std::ferror(stream) != 0) {
+        std::clearerr(stream);
     }
 }
 

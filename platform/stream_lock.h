@@ -32,17 +32,19 @@ private:
     std::FILE* stream_;
 };
 
-// Whether `buffer` is the C++ runtime's own buffer for the C stream stdout,
-// as std::cout has it unless the host gave it another: a class of the
-// runtime's exactly (not one derived from it), so its calls run nothing but
-// the runtime's code. The buffer may be the host's, of a class compiled
-// without type information, whose typeid would crash or throw: libstdc++'s
-// is told by its virtual table, the one a buffer made here over stdout has,
-// and says which C stream it writes to. The Microsoft runtime's std::cout
+// The C stream that `buffer` writes through when it is the C++ runtime's own
+// buffer over a C stream: stdout for std::cout's own, stderr for std::cerr's,
+// whichever the host put behind std::cout. Null for any other buffer. Only a
+// class of the runtime's exactly (not one derived from it) counts, so its
+// calls run nothing but the runtime's code. The buffer may be the host's, of
+// a class compiled without type information, whose typeid would crash or
+// throw: libstdc++'s is told by its virtual table, the one a buffer made here
+// has, and says which C stream it writes to. The Microsoft runtime's std::cout
 // writes through a plain std::filebuf over stdout, which does not say, and
 // whose virtual table is the runtime DLL's own: there any plain std::filebuf
-// counts, by its type, and a buffer without type information is not one.
-inline bool IsRuntimeStdoutBuffer(std::streambuf& buffer) noexcept
+// counts, by its type, as one over stdout, and a buffer without type
+// information is not one.
+inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
 {
 #if defined(__GLIBCXX__)
     using Own = __gnu_cxx::stdio_sync_filebuf<char>;
@@ -51,15 +53,15 @@ inline bool IsRuntimeStdoutBuffer(std::streambuf& buffer) noexcept
     const void* table = nullptr;
     std::memcpy(&ownTable, static_cast<const void*>(&own), sizeof(ownTable));
     std::memcpy(&table, static_cast<const void*>(&buffer), sizeof(table));
-    return table == ownTable && static_cast<Own&>(buffer).file() == stdout;
+    return table == ownTable ? static_cast<Own&>(buffer).file() : nullptr;
 #elif defined(_MSC_VER)
     try {
-        return typeid(buffer) == typeid(std::filebuf);
+        return typeid(buffer) == typeid(std::filebuf) ? stdout : nullptr;
     } catch (...) {
-        return false;
+        return nullptr;
     }
 #else
-    return false;
+    return nullptr;
 #endif
 }
 

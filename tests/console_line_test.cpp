@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <streambuf>
 #include <string>
@@ -24,6 +25,10 @@
 
 #if defined(__GLIBCXX__)
 #include <ext/stdio_sync_filebuf.h>
+#endif
+#if defined(__GLIBC__)
+#include <stdio_ext.h>
+#include <sys/types.h>
 #endif
 
 #include "export/settings_file.h"
@@ -52,7 +57,9 @@ public:
     // std::cout's exception mask and state as seen at each write and flush.
     std::vector<std::ios_base::iostate> masksSeen;
     std::vector<std::ios_base::iostate> statesSeen;
-    // Whether another thread could have taken stdout's lock at each (POSIX).
+    // Whether another thread could have taken stdout's lock at each (POSIX:
+    // Windows' C runtime has no call that tries a stream's lock without
+    // waiting for it).
     std::vector<bool> stdoutOpenSeen;
 
 protected:
@@ -140,7 +147,10 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     EXPECT_EQ(output.received, kConsoleLine);
     EXPECT_EQ(output.flushes, 1);
     EXPECT_EQ(output.receivedAtFlush, kConsoleLine.size());
-    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(output.stdoutOpenSeen.size(), true));
+#if !defined(_WIN32)
+    ASSERT_EQ(output.stdoutOpenSeen.size(), 2U);
+    EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(2, true));
+#endif
 }
 
 #if defined(__GLIBCXX__)
@@ -151,33 +161,152 @@ public:
 };
 #endif
 
-// Only the runtime's own buffer over stdout is written under stdout's lock;
-// any buffer that may run the host's code is not.
-TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnStdoutBuffer)
+// Only the runtime's own buffer over a C stream is written under that
+// stream's lock; any buffer that may run the host's code is not. The
+// Microsoft runtime's std::filebuf does not say which stream it writes to:
+// there every plain one is taken for one over stdout.
+TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
 {
     struct Row {
         const char* name;
         std::streambuf* buffer;
-        bool locked;
+        std::FILE* locked;
     };
     HostOutput host(false);
 #if defined(__GLIBCXX__)
     __gnu_cxx::stdio_sync_filebuf<char> overStderr(stderr);
     DerivedStdoutBuffer derived;
 #endif
+#if defined(_MSC_VER)
+    std::filebuf hostsFilebuf;
+#endif
     const Row rows[] = {
-        {"std::cout's own", std::cout.rdbuf(), true},
-        {"the host's", &host, false},
-        {"the host's, without type information", &testing_host::NoTypeInfoBuffer(), false},
+        {"std::cout's own", std::cout.rdbuf(), stdout},
+        {"the host's", &host, nullptr},
+        {"the host's, without type information", &testing_host::NoTypeInfoBuffer(), nullptr},
 #if defined(__GLIBCXX__)
-        {"the runtime's over stderr", &overStderr, false},
-        {"derived from the runtime's", &derived, false},
+        {"std::cerr's own", std::cerr.rdbuf(), stderr},
+        {"the runtime's over stderr", &overStderr, stderr},
+        {"derived from the runtime's", &derived, nullptr},
+#endif
+#if defined(_MSC_VER)
+        {"std::cerr's own", std::cerr.rdbuf(), stdout},
+        {"a plain std::filebuf of the host's", &hostsFilebuf, stdout},
 #endif
     };
     for (const Row& row : rows) {
-        EXPECT_EQ(orvel::platform::IsRuntimeStdoutBuffer(*row.buffer), row.locked) << row.name;
+        EXPECT_EQ(orvel::platform::RuntimeBufferStream(*row.buffer), row.locked) << row.name;
     }
 }
+
+#if defined(__GLIBC__)
+// A C stream of the test's own, for the runtime's buffer to write over: its
+// writes fail on demand, and record whether another thread could have taken
+// the stream's lock at that moment. Its C library calls take no lock of their
+// own (FSETLOCKING_BYCALLER), so the lock is held only if the line took it.
+class OwnStream {
+public:
+    OwnStream()
+    {
+        const cookie_io_functions_t calls{nullptr, &Write, nullptr, nullptr};
+        file_ = fopencookie(this, "w", calls);
+        if (file_ != nullptr) {
+            __fsetlocking(file_, FSETLOCKING_BYCALLER);
+        }
+    }
+    OwnStream(const OwnStream&) = delete;
+    OwnStream& operator=(const OwnStream&) = delete;
+    ~OwnStream()
+    {
+        if (file_ != nullptr) {
+            looking_ = false;
+            failing = false;
+            std::fclose(file_);
+        }
+    }
+
+    std::FILE* file() const { return file_; }
+
+    bool failing = false;
+    std::string received;
+    std::vector<bool> openSeen; // at each write
+
+private:
+    static ssize_t Write(void* cookie, const char* text, std::size_t count)
+    {
+        auto* const own = static_cast<OwnStream*>(cookie);
+        if (own->looking_) {
+            bool open = false;
+            std::thread([own, &open] {
+                if (ftrylockfile(own->file_) == 0) {
+                    funlockfile(own->file_);
+                    open = true;
+                }
+            }).join();
+            own->openSeen.push_back(open);
+        }
+        if (own->failing) {
+            return -1;
+        }
+        own->received.append(text, count);
+        return static_cast<ssize_t>(count);
+    }
+
+    std::FILE* file_ = nullptr;
+    bool looking_ = true;
+};
+
+// std::cout given the runtime's buffer over another C stream than stdout (a
+// host that gives it std::cerr's): that stream's lock is held around the
+// line, what the host left in the stream's buffer goes out first, and the
+// stream's error flag is left as the line found it.
+TEST_F(ConsoleLine, RuntimesBufferOverAnotherStreamIsWrittenUnderThatStreamsLock)
+{
+    enum class Host { Nothing, FailedWrite, PendingBytes };
+    struct Row {
+        const char* name;
+        bool failing;
+        Host before;
+        const char* received;
+        std::size_t writes;
+        bool errorAfter;
+    };
+    const std::string line(kConsoleLine);
+    const std::string hostsAndLine = "host\n" + line;
+    const Row rows[] = {
+        {"working", false, Host::Nothing, line.c_str(), 1, false},
+        {"failing", true, Host::Nothing, "", 1, false},
+        {"working after the host's failed write", false, Host::FailedWrite, line.c_str(), 1, true},
+        {"failing after the host's failed write", true, Host::FailedWrite, "", 1, true},
+        {"working with the host's bytes pending", false, Host::PendingBytes, hostsAndLine.c_str(),
+         2, false},
+        // The host's bytes fail before the look at the flag: their failure stays.
+        {"failing with the host's bytes pending", true, Host::PendingBytes, "", 2, true},
+    };
+    for (const Row& row : rows) {
+        OwnStream own;
+        ASSERT_NE(own.file(), nullptr);
+        if (row.before != Host::Nothing) {
+            own.failing = true;
+            std::fputs("host\n", own.file());
+        }
+        if (row.before == Host::FailedWrite) {
+            ASSERT_NE(std::fflush(own.file()), 0) << row.name;
+            ASSERT_NE(std::ferror(own.file()), 0) << row.name;
+            own.openSeen.clear();
+        }
+        own.failing = row.failing;
+        __gnu_cxx::stdio_sync_filebuf<char> buffer(own.file());
+        std::streambuf* const previous = std::cout.rdbuf(&buffer);
+        DestroyARecord();
+        std::cout.rdbuf(previous);
+        EXPECT_EQ(own.received, row.received) << row.name;
+        EXPECT_EQ(own.openSeen, std::vector<bool>(row.writes, false)) << row.name;
+        EXPECT_EQ(std::ferror(own.file()) != 0, row.errorAfter) << row.name;
+        EXPECT_EQ(std::cout.rdstate(), std::ios_base::goodbit) << row.name;
+    }
+}
+#endif
 
 TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
 {
@@ -245,10 +374,11 @@ TEST(ConsoleLineLock, KeepsOtherThreadsCallsOnStdoutOut)
 
 // How the probe host's standard output is set up.
 enum class Output {
-    BrokenPipe, // a pipe whose reader has gone
-    Closed,     // no standard output at all (POSIX: descriptor 1 closed;
-                // Windows: a GUI program started without a console or handles)
-    Read,       // a pipe that the test reads to its end
+    BrokenPipe,             // a pipe whose reader has gone
+    Closed,                 // no standard output at all (POSIX: descriptor 1 closed;
+                            // Windows: a GUI program started without a console or handles)
+    Read,                   // a pipe that the test reads to its end
+    ReadAndErrorBrokenPipe, // Read, and standard error a pipe whose reader has gone
 };
 
 struct ProbeRun {
@@ -293,11 +423,21 @@ ProbeRun RunProbe(Output mode, const std::string& options)
             readEnd = nullptr;
         }
     }
+    HANDLE errorEnd = nullptr;
+    if (mode == Output::ReadAndErrorBrokenPipe) {
+        HANDLE errorReadEnd = nullptr;
+        EXPECT_NE(CreatePipe(&errorReadEnd, &errorEnd, &inheritable, 0), FALSE);
+        CloseHandle(errorReadEnd);
+        startup.hStdError = errorEnd;
+    }
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, flags,
                                         nullptr, nullptr, &startup, &process);
     if (writeEnd != nullptr) {
         CloseHandle(writeEnd);
+    }
+    if (errorEnd != nullptr) {
+        CloseHandle(errorEnd);
     }
     EXPECT_NE(started, FALSE) << "cannot start " << program;
     if (readEnd != nullptr) {
@@ -341,6 +481,12 @@ ProbeRun RunProbe(Output mode, const std::string& options)
             ends[0] = -1;
         }
     }
+    int errorEnds[2] = {-1, -1};
+    if (mode == Output::ReadAndErrorBrokenPipe) {
+        EXPECT_EQ(pipe2(errorEnds, O_CLOEXEC), 0);
+        close(errorEnds[0]);
+        posix_spawn_file_actions_adddup2(&actions, errorEnds[1], 2);
+    }
     std::string program = ORVEL_CONSOLE_PROBE;
     std::vector<std::string> arguments = {program};
     if (!options.empty()) {
@@ -356,6 +502,9 @@ ProbeRun RunProbe(Output mode, const std::string& options)
     posix_spawn_file_actions_destroy(&actions);
     if (ends[1] >= 0) {
         close(ends[1]);
+    }
+    if (errorEnds[1] >= 0) {
+        close(errorEnds[1]);
     }
     EXPECT_EQ(error, 0) << "cannot start " << program;
     if (ends[0] >= 0) {
@@ -400,6 +549,20 @@ TEST_F(ConsoleLineInAHost, BrokenPipeNeitherKillsTheHostNorChangesItsStream)
     ExpectHostUnharmed(Output::BrokenPipe, "--exceptions");
     // Through a buffer of the host's own, which writes to the broken pipe.
     ExpectHostUnharmed(Output::BrokenPipe, "--host-buffer");
+    // Unbuffered, the write itself fails (natively raising SIGPIPE) and the
+    // sync after it finds nothing to fail on.
+    ExpectHostUnharmed(Output::BrokenPipe, "--unbuffered");
+}
+
+// The host has given std::cout std::cerr's buffer, the runtime's own over
+// stderr, and standard error is broken: the line fails there, stderr's error
+// flag is left as the host had it, and standard output gets nothing.
+TEST_F(ConsoleLineInAHost, RuntimesBufferOverStderrKeepsStderrsErrorFlag)
+{
+    const ProbeRun run = RunProbe(Output::ReadAndErrorBrokenPipe, "--cout-over-stderr");
+    EXPECT_TRUE(run.exitedNormally) << "the host died of signal " << -run.exitCode;
+    EXPECT_EQ(run.exitCode, 0) << "5: stderr's error flag changed; 8: stderr did not fail";
+    EXPECT_EQ(run.output, "");
 }
 
 TEST_F(ConsoleLineInAHost, MissingOutputWithOrWithoutStreamExceptionsIsDropped)

@@ -419,10 +419,30 @@ const CheckRow kCheckRows[] = {
     {"AsManyChunksAsTheCheckReads", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 62)); },
      GlbWrite::Complete},
-    // One chunk more, and the check cannot tell whether the file is whole;
-    // unless what follows is no chunk at all (zeros, or too few bytes).
-    {"MoreChunksThanTheCheckReads", Before::None,
+    // One chunk more: its header tells whether it ends where the file does,
+    // or runs past the file's end, however far.
+    {"OneChunkMoreThanTheCheckFollowsEndingAtTheEnd", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 63)); },
+     GlbWrite::Complete},
+    {"OneChunkMoreThanTheCheckFollowsCutBy4Bytes", Before::None,
+     [](const std::string& p) {
+         const std::string whole = WithExtensionChunks(kWithBin, 63);
+         std::string bytes = whole.substr(0, whole.size() - 4);
+         bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
+         Writes(p, bytes);
+     },
+     GlbWrite::Incomplete},
+    {"OneChunkMoreThanTheCheckFollowsWithALengthNear4GiB", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithChunk(kExtensionChunk, 0xFFFFFFF8U, "8 bytes.",
+                                WithExtensionChunks(kWithBin, 62)));
+     },
+     GlbWrite::Incomplete},
+    // Two chunks more, the first ending inside the file: the check cannot
+    // tell whether the file is whole; unless what follows is no chunk at all
+    // (zeros, or too few bytes).
+    {"MoreChunksThanTheCheckReads", Before::None,
+     [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 64)); },
      GlbWrite::Unchecked},
     {"AsManyChunksAsTheCheckReadsThenZeros", Before::None,
      [](const std::string& p) {
@@ -499,6 +519,10 @@ const CheckRow kCheckRows[] = {
      GlbWrite::Incomplete},
     {"PartOfAByteOrderMark", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson("\xEF\xBB" + kAsset)); },
+     GlbWrite::Incomplete},
+    // A mark is told by all three of its bytes, not by its first two.
+    {"ByteOrderMarksFirstTwoBytesAndAnother", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson("\xEF\xBB\xBE" + kAsset)); },
      GlbWrite::Incomplete},
     {"ByteOrderMarkAfterWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(" \xEF\xBB\xBF" + kAsset)); },

@@ -169,8 +169,30 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_TRUE(std::filesystem::is_symlink(linkToOld));
 #endif
-    // A folder that cannot be listed is no error.
-    EXPECT_NO_THROW(orvel::platform::RemoveStaleTemporaries("C:/ORVEL/NoSuchFolder/API.json"));
+    // Only the path's own folder is looked in: when it is missing, a stale
+    // temporary of that name beside it stays.
+    const std::string besideTheFolder = "C:/ORVEL/API.json.4242-7.tmp";
+    WriteFile(besideTheFolder, "left behind");
+    std::filesystem::last_write_time(besideTheFolder, old);
+    orvel::platform::RemoveStaleTemporaries("C:/ORVEL/NoSuchFolder/API.json");
+    EXPECT_TRUE(std::filesystem::exists(besideTheFolder));
+#if !defined(_WIN32)
+    // A folder the user may enter and write but not list: its stale temporary
+    // is left for a later look that can list it.
+    const std::string unlisted = "C:/ORVEL/Unlisted/API.json.4242-7.tmp";
+    std::filesystem::create_directories("C:/ORVEL/Unlisted");
+    WriteFile(unlisted, "left behind");
+    std::filesystem::last_write_time(unlisted, old);
+    std::filesystem::permissions("C:/ORVEL/Unlisted", std::filesystem::perms::owner_write |
+                                                          std::filesystem::perms::owner_exec);
+    EXPECT_TRUE(testing_host::RunAsOrdinaryUser([&unlisted] {
+        orvel::platform::RemoveStaleTemporaries("C:/ORVEL/Unlisted/API.json");
+        return std::filesystem::exists(unlisted);
+    })) << "a temporary in a folder that cannot be listed went";
+    std::filesystem::permissions("C:/ORVEL/Unlisted", std::filesystem::perms::owner_all);
+    orvel::platform::RemoveStaleTemporaries("C:/ORVEL/Unlisted/API.json");
+    EXPECT_FALSE(std::filesystem::exists(unlisted));
+#endif
 }
 
 // Every write of the settings looks for leftovers, however often the folder

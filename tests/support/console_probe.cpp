@@ -5,7 +5,7 @@
 //   console_probe [--exceptions] [--block-pipe-signal] [--pipe-signal-pending]
 //                 [--exit-at-once] [--writer-thread] [--stream-error]
 //                 [--pending-host-bytes] [--host-buffer-mutex] [--host-buffer-worker]
-//                 [--host-buffer]
+//                 [--host-buffer] [--unbuffered] [--cout-over-stderr]
 //
 // --exceptions          the host has enabled exceptions on std::cout
 // --writer-thread       another thread of the host writes to std::cout, with
@@ -28,6 +28,10 @@
 // --host-buffer         the host's own buffer alone, no other thread (with a
 //                       broken pipe: its failed writes raise no SIGPIPE that
 //                       ends the host); 50 exports
+// --unbuffered          the host has made stdout unbuffered: a failing write
+//                       fails at once, and a flush after it finds nothing
+// --cout-over-stderr    the host has given std::cout std::cerr's buffer, so
+//                       the line goes to stderr (standard error must fail)
 // --block-pipe-signal   the host blocks SIGPIPE itself
 // --pipe-signal-pending ... and one is already pending, which must stay so
 // --exit-at-once        _Exit right after the action: what the plug-in wrote
@@ -35,11 +39,11 @@
 //
 // Exit code: 0 all as before; 1 std::cout's state or exception mask changed;
 // 2 the signal mask, SIGPIPE's disposition or pending SIGPIPE changed; 4 the
-// plug-in module could not be loaded; 5 the C stream stdout's error flag
-// changed; 6 a failed write of the host's own thread did not throw; 7 that
-// thread's writes never failed; 8 the host could not fail a write of its own;
-// 9 the exports did not end within two minutes (a deadlock).
-// Killed by a signal: the host died.
+// plug-in module could not be loaded; 5 the error flag of the C stream that
+// std::cout writes to (stdout, or stderr) changed; 6 a failed write of the host's own thread did
+// not throw; 7 that thread's writes never failed; 8 the host could not fail a write of its own (to
+// stdout, or to stderr); 9 the exports did not end within two minutes (a deadlock). Killed by a
+// signal: the host died.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -238,11 +242,17 @@ int main(int argc, char** argv)
     bool writerThread = false;
     bool streamError = false;
     bool pendingHostBytes = false;
+    bool coutOverStderr = false;
     std::string hostBuffer;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--exceptions") {
             std::cout.exceptions(std::ios_base::badbit | std::ios_base::failbit);
+        } else if (option == "--unbuffered") {
+            std::setvbuf(stdout, nullptr, _IONBF, 0);
+        } else if (option == "--cout-over-stderr") {
+            coutOverStderr = true;
+            std::cout.rdbuf(std::cerr.rdbuf());
         } else if (option == "--exit-at-once") {
             exitAtOnce = true;
         } else if (option == "--writer-thread") {
@@ -307,7 +317,8 @@ int main(int argc, char** argv)
         return 8;
     }
     // The host's unflushed bytes fail when the line flushes them.
-    const bool streamErrorBefore = std::ferror(stdout) != 0 || pendingHostBytes;
+    std::FILE* const hostStream = coutOverStderr ? stderr : stdout;
+    const bool streamErrorBefore = std::ferror(hostStream) != 0 || pendingHostBytes;
     plugin.DoFunction();
     if (exitAtOnce) {
         std::_Exit(0);
@@ -315,7 +326,7 @@ int main(int argc, char** argv)
     if (std::cout.exceptions() != mask || std::cout.rdstate() != state) {
         return 1;
     }
-    if ((std::ferror(stdout) != 0) != streamErrorBefore) {
+    if ((std::ferror(hostStream) != 0) != streamErrorBefore) {
         return 5;
     }
 #if !defined(_WIN32)
@@ -323,5 +334,18 @@ int main(int argc, char** argv)
         return 2;
     }
 #endif
+    // The line went to standard error, where the host's own write fails too
+    // (SIGPIPE blocked now that the checks are done).
+    if (coutOverStderr) {
+#if !defined(_WIN32)
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigprocmask(SIG_BLOCK, &pipe, nullptr);
+#endif
+        if (std::fputs("host\n", stderr) >= 0 && std::fflush(stderr) == 0) {
+            return 8;
+        }
+    }
     return 0;
 }
