@@ -20,9 +20,10 @@ std::error_code ReplaceWholeFile(const std::string& path, const std::string& tex
 // Removes, from the folder of `path`, the temporary files that
 // ReplaceWholeFile names for `path` whose last write is more than 10 minutes
 // old: a process that ended between creating one and the rename left it
-// behind. Younger ones (another process may be writing one) and every other
-// file are left. A folder that cannot be listed, or a temporary that cannot be
-// removed, is left for a later look.
+// behind. Younger ones (another process may be writing one), a link or a
+// folder of such a name (never followed), and every other file are left. A
+// folder that cannot be listed, or a temporary that cannot be removed, is left
+// for a later look.
 void RemoveStaleTemporaries(const std::string& path);
 
 } // namespace orvel::platform

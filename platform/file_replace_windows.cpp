@@ -137,6 +137,72 @@ std::uint64_t Ticks(const FILETIME& time)
     return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32U) | time.dwLowDateTime;
 }
 
+// The name of the file or folder open as `handle` as the system resolves it,
+// every link on the way followed; empty when the system cannot say.
+std::wstring FinalName(HANDLE handle)
+{
+    std::wstring name(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetFinalPathNameByHandleW(handle, name.data(), static_cast<DWORD>(name.size()),
+                                      FILE_NAME_NORMALIZED | VOLUME_NAME_NT);
+        if (length == 0) {
+            return {};
+        }
+        const bool fits = length < name.size();
+        name.resize(length); // too small: the length asked for, with the null
+        if (fits) {
+            return name;
+        }
+    }
+}
+
+// The final name that an entry `name` of the folder `folder` (the path's own
+// text, up to its last separator) has when it is itself a file of that folder.
+std::wstring FinalNameInFolder(const std::wstring& folder, const wchar_t* name)
+{
+    const HANDLE handle = CreateFileW((folder + L".").c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> owned(handle, &CloseHandle);
+    std::wstring entry = FinalName(handle);
+    if (entry.empty()) {
+        return {};
+    }
+    if (entry.back() != L'\\') {
+        entry += L'\\';
+    }
+    return entry + name;
+}
+
+// Removes the entry `name` of `folder` when it is a file of that folder
+// itself. Windows opens a link as itself here (FILE_FLAG_OPEN_REPARSE_POINT),
+// so removing it removes only the link. Wine follows a Unix symbolic link
+// whatever the flags and shows it as a plain file, and removing it would
+// remove the file it points to; but Wine names the open file after the link's
+// target, so a handle whose final name is not the entry's own is left. The
+// file is removed through the handle that was looked at: whatever is put at
+// that name meanwhile is never followed.
+void RemoveIfItself(const std::wstring& folder, const wchar_t* name)
+{
+    const HANDLE file = CreateFileW((folder + name).c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return;
+    }
+    const std::unique_ptr<void, BOOL(WINAPI*)(HANDLE)> owned(file, &CloseHandle);
+    const std::wstring own = FinalNameInFolder(folder, name);
+    if (own.empty() || FinalName(file) != own) {
+        return;
+    }
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition));
+}
+
 // RemoveStaleTemporaries for the path in the system's own characters. Only
 // plain files of exactly that name pattern and age: a link or a folder of
 // that name was not made here.
@@ -162,7 +228,7 @@ void RemoveStaleTemporariesOf(const std::wstring& path)
                 0 &&
             IsTemporaryOf(std::wstring_view(found.cFileName), target) &&
             Ticks(found.ftLastWriteTime) < staleBefore) {
-            DeleteFileW((folder + found.cFileName).c_str());
+            RemoveIfItself(folder, found.cFileName);
         }
     } while (FindNextFileW(listing.get(), &found) != FALSE);
 }

@@ -7,11 +7,14 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #if defined(_WIN32)
+#include <windows.h>
+
 #include <process.h>
 #else
 #include <fcntl.h>
@@ -39,6 +42,99 @@ std::string Written(const std::string& modelFile)
     }
     return ReadFile(kSettings);
 }
+
+#if defined(_WIN32)
+// SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE, which not every SDK's headers
+// name: a link made without the privilege, in developer mode.
+constexpr DWORD kUnprivilegedLink = 0x2;
+
+bool UnderWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// Under Wine: runs the Unix program `program` with `arguments` in `folder`,
+// then waits until `done` says it has had its effect (Wine starts a Unix
+// program without a handle to wait on). False when it does not start or
+// `done` is still false after a minute.
+template <typename Done>
+bool RunUnixProgram(const wchar_t* program, const std::wstring& arguments,
+                    const std::filesystem::path& folder, Done done)
+{
+    std::wstring command = std::wstring(program) + L" " + arguments;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    if (CreateProcessW((L"Z:\\bin\\" + std::wstring(program)).c_str(), command.data(), nullptr,
+                       nullptr, FALSE, 0, nullptr, folder.c_str(), &startup, &started) == FALSE) {
+        return false;
+    }
+    if (started.hProcess != nullptr) {
+        CloseHandle(started.hProcess);
+        CloseHandle(started.hThread);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+#endif
+
+// A symbolic link `name` in `folder` to `target` (relative to `folder`), for
+// one test. Natively on Windows making one takes a privilege or developer
+// mode, and may be refused. Under Wine, whose CreateSymbolicLinkW makes
+// nothing, a Unix program makes a Unix link, and another removes it as itself
+// at the end (Windows programs there remove the file it points to, and cannot
+// see or remove a link left pointing to nothing).
+class SymbolicLink {
+public:
+    SymbolicLink(const std::string& folder, const std::string& target, std::string name)
+        : folder_(std::filesystem::path(folder).make_preferred()), name_(std::move(name))
+    {
+#if defined(_WIN32)
+        const std::filesystem::path link = folder_ / name_;
+        if (!UnderWine()) {
+            made_ = CreateSymbolicLinkW(link.c_str(),
+                                        std::filesystem::path(target).make_preferred().c_str(),
+                                        kUnprivilegedLink) != FALSE;
+            return;
+        }
+        made_ = RunUnixProgram(
+            L"ln",
+            L"-s " + std::filesystem::path(target).wstring() + L" " + link.filename().wstring(),
+            folder_,
+            [&link] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+#else
+        std::error_code error;
+        std::filesystem::create_symlink(target, folder_ / name_, error);
+        made_ = !error;
+#endif
+    }
+    SymbolicLink(const SymbolicLink&) = delete;
+    SymbolicLink& operator=(const SymbolicLink&) = delete;
+    ~SymbolicLink()
+    {
+#if defined(_WIN32)
+        if (made_ && UnderWine()) {
+            const std::filesystem::path link = folder_ / name_;
+            RunUnixProgram(L"rm", L"-f " + link.filename().wstring(), folder_, [&link] {
+                return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES;
+            });
+        }
+#endif
+    }
+
+    bool made() const { return made_; }
+
+private:
+    std::filesystem::path folder_;
+    std::string name_;
+    bool made_ = false;
+};
 
 class SettingsFile : public ::testing::Test {
 protected:
@@ -146,17 +242,21 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     std::error_code noTimeForFolders; // the MinGW runtime cannot set a folder's time
     std::filesystem::last_write_time("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp", old,
                                      noTimeForFolders);
-#if !defined(_WIN32)
     // Links of that name are not ours either: neither an old one to nowhere,
-    // nor a new one to an old file, which is old only when the link is followed.
+    // nor a new one to an old file of the user's, which is old only when the
+    // link is followed. Under Wine such a link looks like that file itself,
+    // and removing it would remove the user's file.
+    WriteFile("C:/ORVEL/old.txt", "the user's own");
+    std::filesystem::last_write_time("C:/ORVEL/old.txt", old);
+    const SymbolicLink linkToOld("C:/ORVEL/CLO3D_Plugin", "../old.txt", "API.json.6-6.tmp");
+#if defined(_WIN32)
+    ASSERT_TRUE(linkToOld.made() || !UnderWine());
+#else
+    ASSERT_TRUE(linkToOld.made());
     const char* const link = "C:/ORVEL/CLO3D_Plugin/API.json.5-5.tmp";
     std::filesystem::create_symlink("/nowhere", link);
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, link, times, AT_SYMLINK_NOFOLLOW), 0);
-    const char* const linkToOld = "C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp";
-    WriteFile("C:/ORVEL/old.txt", "the user's own");
-    std::filesystem::last_write_time("C:/ORVEL/old.txt", old);
-    std::filesystem::create_symlink(std::filesystem::absolute("C:/ORVEL/old.txt"), linkToOld);
 #endif
 
     orvel::platform::RemoveStaleTemporaries(kSettings);
@@ -165,9 +265,13 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
         EXPECT_EQ(std::filesystem::exists(path), !file.removed) << file.name;
     }
     EXPECT_TRUE(std::filesystem::is_directory("C:/ORVEL/CLO3D_Plugin/API.json.9-9.tmp"));
+    EXPECT_EQ(ReadFile("C:/ORVEL/old.txt"), "the user's own");
+    if (linkToOld.made()) {
+        EXPECT_TRUE(std::filesystem::exists("C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp"));
+    }
 #if !defined(_WIN32)
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_TRUE(std::filesystem::is_symlink(linkToOld));
+    EXPECT_TRUE(std::filesystem::is_symlink("C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp"));
 #endif
     // Only the path's own folder is looked in: when it is missing, a stale
     // temporary of that name beside it stays.
