@@ -21,15 +21,18 @@ endforeach()
 list(APPEND CMAKE_FIND_ROOT_PATH ${ORVEL_DEPS_PREFIX})
 
 # Host program, SDK stand-in, plug-in and tests pass C++ strings and exceptions
-# to each other, so they share one C++ runtime: the posix-thread DLLs, copied
-# beside the programs.
-set(ORVEL_MINGW_RUNTIME_DLLS)
-foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
-  execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
-                  OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT EXISTS "${path}")
-    message(FATAL_ERROR "MinGW runtime ${dll} not found (asked ${CMAKE_CXX_COMPILER})")
-  endif()
-  list(APPEND ORVEL_MINGW_RUNTIME_DLLS ${path})
-endforeach()
-file(COPY ${ORVEL_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+# to each other, so they share one C++ runtime. MinGW's are the posix-thread
+# DLLs, copied beside the programs; the MSVC ABI's (msvcp140, vcruntime140,
+# ucrtbase) are the system's own, Wine's in this build.
+if(MINGW)
+  set(ORVEL_MINGW_RUNTIME_DLLS)
+  foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+    execute_process(COMMAND ${CMAKE_CXX_COMPILER} -print-file-name=${dll}
+                    OUTPUT_VARIABLE path OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT EXISTS "${path}")
+      message(FATAL_ERROR "MinGW runtime ${dll} not found (asked ${CMAKE_CXX_COMPILER})")
+    endif()
+    list(APPEND ORVEL_MINGW_RUNTIME_DLLS ${path})
+  endforeach()
+  file(COPY ${ORVEL_MINGW_RUNTIME_DLLS} DESTINATION ${CMAKE_BINARY_DIR}/bin)
+endif()

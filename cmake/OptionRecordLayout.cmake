@@ -35,8 +35,12 @@ include_guard(GLOBAL)
 # `purpose` begins the message when there is none: what needs it.
 function(orvel_option_record_layout_tool flags_var purpose)
   if(MSVC)
+    if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+      # clang-cl builds this: the record is read by the compiler itself.
+      set(ORVEL_LAYOUT_COMPILER ${CMAKE_CXX_COMPILER} CACHE FILEPATH "clang that reads the option record's layout")
+    endif()
     string(REGEX REPLACE "/MSVC/.*$" "/Llvm/x64/bin" visual_studio_llvm "${CMAKE_CXX_COMPILER}")
-    find_program(ORVEL_LAYOUT_COMPILER NAMES clang-cl
+    find_program(ORVEL_LAYOUT_COMPILER NAMES clang-cl clang-cl-19
                  HINTS ${visual_studio_llvm} "$ENV{ProgramFiles}/LLVM/bin")
     # Only the layout is read: a clang older than the runtime's headers ask
     # for is let through.
@@ -128,7 +132,11 @@ endfunction()
 # The -D definitions this build compiles the plug-in with, as flags for the
 # clang that reads the header (clang++ and clang-cl both take -D), in
 # `definitions_var`: those in CMAKE_CXX_FLAGS and CMAKE_CXX_FLAGS_<CONFIG>,
-# joined (-DNAME) or apart (-D NAME), and with MSVC also as /D. CONFIG is
+# joined (-DNAME) or apart (-D NAME), and with MSVC also as /D. The include
+# folders and MSVC version those flags give (-I, -isystem, clang-cl's -imsvc,
+# -fms-compatibility-version) follow them, so the header's own includes
+# (<string>) are the build's: a clang-cl build against a sysroot names
+# Microsoft's headers there, where Visual Studio's are found without. CONFIG is
 # CMAKE_BUILD_TYPE, or Release with a multi-configuration generator (Visual
 # Studio): the MSVC presets build Release, and export_option.h refuses a
 # debugging runtime's configuration.
@@ -145,18 +153,29 @@ function(orvel_option_record_build_definitions definitions_var)
   endif()
   separate_arguments(words NATIVE_COMMAND "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${config}}")
   set(definitions "")
-  set(apart OFF)
+  set(folders "")
+  set(apart "")
   foreach(word IN LISTS words)
     if(apart)
-      list(APPEND definitions -D${word})
-      set(apart OFF)
+      list(APPEND ${apart} ${word})
+      set(apart "")
     elseif(word MATCHES "^${switch}$")
-      set(apart ON)
+      set(apart definitions)
+      list(APPEND definitions -D)
     elseif(word MATCHES "^${switch}(.+)$")
       list(APPEND definitions -D${CMAKE_MATCH_1})
+    elseif(word MATCHES "^[-/](I|imsvc|isystem)$")
+      set(apart folders)
+      list(APPEND folders -${CMAKE_MATCH_1})
+    elseif(word MATCHES "^[-/](I|imsvc|isystem)(.+)$")
+      list(APPEND folders -${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+    elseif(word MATCHES "^-fms-compatibility-version=")
+      list(APPEND folders ${word})
     endif()
   endforeach()
-  set(${definitions_var} "${definitions}" PARENT_SCOPE)
+  # A definition given apart is joined to its switch.
+  string(REPLACE "-D;" "-D" definitions "${definitions}")
+  set(${definitions_var} "${definitions};${folders}" PARENT_SCOPE)
 endfunction()
 
 # Stops unless the record in `include_dir`/CLOAPIInterface.h has the layout

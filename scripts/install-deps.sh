@@ -10,6 +10,11 @@ packages=(
   clang clang-format clang-tidy libclang-rt-14-dev valgrind
   python3 openssl
 )
+# The MSVC-ABI build (preset windows-msabi, run when a sysroot is named) needs
+# LLVM 19's clang-cl, lld-link and llvm-rc.
+if [ -n "${ORVEL_MSABI_SYSROOT:-}" ]; then
+  packages+=(clang-tools-19 lld-19 llvm-19)
+fi
 
 missing=()
 for package in "${packages[@]}"; do

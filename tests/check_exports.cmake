@@ -1,6 +1,6 @@
 # Lists the names a plug-in module exports and compares them with the four
 # entry points the host looks up. Run with -DTOOL= (MinGW's objdump, MSVC's
-# dumpbin or nm) -DMODULE= -DWINDOWS=.
+# dumpbin, LLVM's llvm-readobj or nm) -DMODULE= -DWINDOWS=.
 cmake_minimum_required(VERSION 3.25)
 if(TOOL MATCHES "dumpbin(\\.exe)?$")
   # MSVC's dumpbin lists "ordinal hint RVA name" lines under its heading.
@@ -12,6 +12,15 @@ if(TOOL MATCHES "dumpbin(\\.exe)?$")
     if(line MATCHES "^ +[0-9]+ +[0-9A-Fa-f]+ +[0-9A-Fa-f]+ +([^ ]+)$")
       list(APPEND names ${CMAKE_MATCH_1})
     endif()
+  endforeach()
+elseif(TOOL MATCHES "llvm-readobj[-0-9]*(\\.exe)?$")
+  # LLVM's llvm-readobj (beside clang-cl) lists each export as a block with a "Name: " line.
+  execute_process(COMMAND ${TOOL} --coff-exports ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+  string(REGEX MATCHALL "\n +Name: [^\n]+" lines "${dump}")
+  set(names)
+  foreach(line ${lines})
+    string(REGEX REPLACE "^\n +Name: " "" name "${line}")
+    list(APPEND names ${name})
   endforeach()
 elseif(WINDOWS)
   execute_process(COMMAND ${TOOL} -p ${MODULE} OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
