@@ -26,16 +26,52 @@ struct FileIndex {
     LARGE_INTEGER number;
 };
 
+// ntdll's NtQueryInformationFile and RtlNtStatusToDosError.
+#if defined(_MSC_VER)
+// MSVC's linker searches the libraries named on its command line before the
+// C runtime's, and ntdll.lib also names ntdll's own copies of C runtime
+// functions (mbstowcs, memcpy, strlen, ...): linked, it would bind the
+// plug-in's calls to those, whose mbstowcs ignores the runtime's locale. So
+// this build links no ntdll.lib and asks ntdll, which every process has
+// loaded, for the two functions. GNU linkers take them from libntdll.a alone.
+template <typename Function>
+Function FromNtdll(const char* name)
+{
+    const FARPROC found = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(found));
+}
+
+NTSTATUS QueryFile(HANDLE file, IO_STATUS_BLOCK& status, void* information, ULONG length)
+{
+    const auto query = FromNtdll<decltype(&NtQueryInformationFile)>("NtQueryInformationFile");
+    constexpr auto kNotImplemented = static_cast<NTSTATUS>(0xC0000002);
+    return query == nullptr ? kNotImplemented
+                            : query(file, &status, information, length, kFileInternalInformation);
+}
+
+ULONG DosError(NTSTATUS status)
+{
+    const auto convert = FromNtdll<decltype(&RtlNtStatusToDosError)>("RtlNtStatusToDosError");
+    return convert == nullptr ? ERROR_INVALID_FUNCTION : convert(status);
+}
+#else
+NTSTATUS QueryFile(HANDLE file, IO_STATUS_BLOCK& status, void* information, ULONG length)
+{
+    return NtQueryInformationFile(file, &status, information, length, kFileInternalInformation);
+}
+
+ULONG DosError(NTSTATUS status) { return RtlNtStatusToDosError(status); }
+#endif
+
 // The index of the open `file`; false, with the thread's last error set, when
 // the system would not tell it.
 bool IndexOf(HANDLE file, std::uint64_t& index)
 {
     IO_STATUS_BLOCK status{};
     FileIndex found{};
-    const NTSTATUS result =
-        NtQueryInformationFile(file, &status, &found, sizeof(found), kFileInternalInformation);
+    const NTSTATUS result = QueryFile(file, status, &found, sizeof(found));
     if (result < 0) {
-        SetLastError(RtlNtStatusToDosError(result));
+        SetLastError(DosError(result));
         return false;
     }
     index = static_cast<std::uint64_t>(found.number.QuadPart);

@@ -40,10 +40,10 @@ private:
 // a class compiled without type information, whose typeid would crash or
 // throw: libstdc++'s is told by its virtual table, the one a buffer made here
 // has, and says which C stream it writes to. The Microsoft runtime's std::cout
-// writes through a plain std::filebuf over stdout, which does not say, and
-// whose virtual table is the runtime DLL's own: there any plain std::filebuf
-// counts, by its type, as one over stdout, and a buffer without type
-// information is not one.
+// and std::cerr write through plain std::filebufs, told by their type (a
+// buffer without type information is not one), which do not say which C
+// stream they write to but hold it: a member of the filebuf is stdout or
+// stderr. A filebuf over any other C stream, or none, counts as the host's.
 inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
 {
 #if defined(__GLIBCXX__)
@@ -56,10 +56,27 @@ inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
     return table == ownTable ? static_cast<Own&>(buffer).file() : nullptr;
 #elif defined(_MSC_VER)
     try {
-        return typeid(buffer) == typeid(std::filebuf) ? stdout : nullptr;
+        if (typeid(buffer) != typeid(std::filebuf)) {
+            return nullptr;
+        }
     } catch (...) {
         return nullptr;
     }
+    // The filebuf's own bytes, read pointer by pointer: no address found
+    // there is followed. The stream's address lies in no other member (those
+    // point into buffers, the conversion facet, the locale, or inside a
+    // stream's record, which lies at or past the stream's own address).
+    for (std::FILE* const stream : {stderr, stdout}) {
+        for (std::size_t at = 0; at + sizeof(stream) <= sizeof(std::filebuf);
+             at += sizeof(stream)) {
+            std::FILE* member = nullptr;
+            std::memcpy(&member, reinterpret_cast<const char*>(&buffer) + at, sizeof(member));
+            if (member == stream) {
+                return stream;
+            }
+        }
+    }
+    return nullptr;
 #else
     return nullptr;
 #endif

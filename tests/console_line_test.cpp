@@ -163,8 +163,8 @@ public:
 
 // Only the runtime's own buffer over a C stream is written under that
 // stream's lock; any buffer that may run the host's code is not. The
-// Microsoft runtime's std::filebuf does not say which stream it writes to:
-// there every plain one is taken for one over stdout.
+// Microsoft runtime's std::filebuf is told over stdout or stderr by the
+// stream it holds.
 TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
 {
     struct Row {
@@ -179,6 +179,7 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
 #endif
 #if defined(_MSC_VER)
     std::filebuf hostsFilebuf;
+    std::filebuf overStderr(stderr); // Microsoft's constructor over a C stream
 #endif
     const Row rows[] = {
         {"std::cout's own", std::cout.rdbuf(), stdout},
@@ -190,8 +191,9 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
         {"derived from the runtime's", &derived, nullptr},
 #endif
 #if defined(_MSC_VER)
-        {"std::cerr's own", std::cerr.rdbuf(), stdout},
-        {"a plain std::filebuf of the host's", &hostsFilebuf, stdout},
+        {"std::cerr's own", std::cerr.rdbuf(), stderr},
+        {"the runtime's over stderr", &overStderr, stderr},
+        {"a std::filebuf of the host's over no stream", &hostsFilebuf, nullptr},
 #endif
     };
     for (const Row& row : rows) {
