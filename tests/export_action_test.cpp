@@ -239,7 +239,8 @@ TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
 TEST_F(ExportAction, FirstLookThatFailsOnceIsToldAndNeverAnnouncedAsExported)
 {
     if (!testing_host::LooksCanFail()) {
-        GTEST_SKIP() << "this build's linker cannot make a look at a file fail";
+        GTEST_SKIP() << "the MSVC ABI's linkers cannot wrap a call (GNU ld's --wrap), so no look "
+                        "at a file can be made to fail";
     }
     fs::create_directories("C:/ORVEL/CLO3D_Plugin");
     testing_host::WriteFile(kGlb, testing_host::MinimalGlb());

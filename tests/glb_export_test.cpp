@@ -737,7 +737,8 @@ TEST_P(GlbWriteCheckRows, TellsWhatTheHostLeft)
         GTEST_SKIP() << "it needs a Unix shell to make what Windows programs cannot";
     }
     if (row.before == Before::EarlierLookRefusedOnce && !testing_host::LooksCanFail()) {
-        GTEST_SKIP() << "this build's linker cannot make a look at a file fail";
+        GTEST_SKIP() << "the MSVC ABI's linkers cannot wrap a call (GNU ld's --wrap), so no look "
+                        "at a file can be made to fail";
     }
     if (row.needs == Needs::UnixShell) {
         Run(row);
