@@ -2,9 +2,10 @@
 # The release job's script (packaging/release.sh, given as $1) against a
 # stand-in gh that plays the tag's release in each state GitHub may have it
 # in, in a scratch folder ($2): a copy of the script under a CMakeLists.txt
-# of version 2.3.4. Each row gives what the stand-in holds, the command, and
-# what gh must have been asked (in order) and the output must say. The
-# project's own CMakeLists.txt must give its version ($3) to the check too.
+# of version 2.3.4. Each row gives what the stand-in holds, the command, what
+# gh must have been asked (in order), the exit status and what the output must
+# say; a run that fails must claim no release. The project's own
+# CMakeLists.txt must give its version ($3) to the check too.
 set -u
 script=$1 work=$2 version=$3
 rm -rf "$work" && mkdir -p "$work/tree/packaging" "$work/bin" "$work/zips" "$work/other"
