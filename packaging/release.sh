@@ -6,16 +6,18 @@
 #       stops unless TAG is v<the project's version> (CMakeLists.txt), before
 #       anything is built;
 #   packaging/release.sh attach TAG FOLDER
-#       gives the tag's release the build for users in FOLDER (the user's ZIP
-#       and the symbols ZIP, nothing else), with a note that the DLL is not
-#       code-signed and the user's ZIP's SHA-256.
+#       gives the tag's release, as a draft, the build for users in FOLDER (the
+#       user's ZIP and the symbols ZIP, nothing else), with a note that the DLL
+#       is not code-signed and the user's ZIP's SHA-256.
 #
-# A release that does not exist yet is created with its ZIPs in one command
-# (gh uploads them to a draft and then publishes it), so that a repository
-# with immutable releases never gets a published release without them. A
-# release that exists already takes the ZIPs in place of older ones, unless
-# it is published and immutable: then GitHub takes no file for it, and the
-# job stops saying so and what to do.
+# The job never publishes: a maintainer downloads the draft's user's ZIP,
+# checks its SHA-256 against the notes, tries it in CLO 3D and only then
+# publishes the draft, so that users get the DLL that was tried. A release that
+# does not exist yet is created as a draft with its ZIPs in one command; a
+# draft (a re-run, or one made by hand) takes this build's ZIPs in place of
+# older ones and the notes the new SHA-256. A published release's files never
+# change: one that holds both ZIPs of this version stays as it is, and the job
+# passes; one without them stops the job, saying what to do.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -58,35 +60,56 @@ attach() {
   hash=$(sha256sum "${zips[0]}" | cut -d' ' -f1)
   unsigned="ORVELPlugin.dll in ORVELPlugin-$version-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-$version-win64.zip: $hash"
 
-  local answer draft
-  if ! answer=$(gh release view "$tag" --repo "$repo" --json isDraft --jq .isDraft 2>&1); then
-    case $answer in
-      *"not found"*) ;;
-      *) fail "cannot look up the release $tag: $answer" ;;
-    esac
-    gh release create "$tag" "${zips[@]}" --repo "$repo" --verify-tag \
+  # gh's error output is kept apart from its answer.
+  local answer
+  errors=$(mktemp)
+  trap 'rm -f "$errors"' EXIT
+  if ! answer=$(gh release view "$tag" --repo "$repo" --json isDraft --jq .isDraft 2>"$errors"); then
+    grep -q "release not found" "$errors" || fail "cannot look up the release $tag: $(cat "$errors")"
+    gh release create "$tag" "${zips[@]}" --repo "$repo" --draft --verify-tag \
       --title "ORVELPlugin $version" --notes "$unsigned" --generate-notes
-    echo "released $tag with ${zips[*]##*/}"
+    echo "drafted the release $tag with ${zips[*]##*/}; it is not published. Download ${zips[0]##*/} from the draft, check its SHA-256 against the notes, try it in CLO 3D, then publish the draft."
     return
   fi
-  draft=$answer
-  # A draft is never immutable; the API finds only published releases by tag.
-  if [ "$draft" != "true" ] &&
-    [ "$(gh api "repos/$repo/releases/tags/$tag" --jq '.immutable == true')" = "true" ]; then
-    fail "the release $tag is published and immutable: GitHub takes no more files for it, and its tag cannot be given to another release. Its files stay as they are. To release this build, raise the version in CMakeLists.txt and push the tag of the new version."
+
+  [ "$answer" = "true" ] || [ "$answer" = "false" ] ||
+    fail "cannot tell whether the release $tag is a draft: gh answered \"$answer\""
+  if [ "$answer" = "true" ]; then
+    # The draft's notes keep their text; a line of this kind from an earlier
+    # run (an older ZIP's SHA-256) is replaced. The notes change only after
+    # the ZIPs they describe are in place.
+    local body notes=$unsigned
+    body=$(gh release view "$tag" --repo "$repo" --json body --jq .body)
+    body=$(grep -vF "is not code-signed: Windows may call its publisher unknown" <<<"$body" | sed '/./,$!d' || true)
+    [ -z "$body" ] || notes+=$'\n\n'"$body"
+    gh release upload "$tag" "${zips[@]}" --repo "$repo" --clobber
+    gh release edit "$tag" --repo "$repo" --notes "$notes"
+    echo "the release $tag is a draft: it now holds this run's ${zips[*]##*/}, and its notes give the SHA-256 of ${zips[0]##*/}. A ZIP tried before this run is another build: download ${zips[0]##*/} again, check its SHA-256 against the notes, try it in CLO 3D, then publish the draft."
+    return
   fi
-  # An existing release's notes keep their text; a line of this kind from an
-  # earlier run (an older ZIP's hash) is replaced.
-  local body
-  body=$(gh release view "$tag" --repo "$repo" --json body --jq .body |
-    grep -vF "is not code-signed: Windows may call its publisher unknown" || true)
-  gh release edit "$tag" --repo "$repo" --notes "$unsigned"$'\n\n'"$body"
-  gh release upload "$tag" "${zips[@]}" --repo "$repo" --clobber
-  if [ "$draft" = "true" ]; then
-    echo "the release $tag is a draft: its ZIPs are attached; publish it on GitHub when it is ready"
-  else
-    echo "updated the release $tag with ${zips[*]##*/}"
+
+  # Published. The API finds published releases by tag (drafts it does not):
+  # the first line says whether the release is immutable, the others name the
+  # files GitHub holds whole.
+  local names immutable missing=()
+  if ! answer=$(gh api "repos/$repo/releases/tags/$tag" \
+    --jq '(.immutable == true), (.assets[] | select(.state == "uploaded") | .name)' 2>"$errors"); then
+    fail "cannot look up the published release $tag: $(cat "$errors")"
   fi
+  immutable=$(head -n 1 <<<"$answer")
+  names=$(tail -n +2 <<<"$answer")
+  local zip
+  for zip in "${zips[@]##*/}"; do
+    grep -qxF "$zip" <<<"$names" || missing+=("$zip")
+  done
+  if [ ${#missing[@]} -eq 0 ]; then
+    echo "the release $tag is published with ${zips[*]##*/}: its files stay as they are, and this run's build is not released."
+    return
+  fi
+  if [ "$immutable" = "true" ]; then
+    fail "the release $tag is published and immutable without ${missing[*]}: GitHub takes no more files for it, and its tag cannot be given to another release. Its files stay as they are. To release this build, raise the version in CMakeLists.txt and push the tag of the new version."
+  fi
+  fail "the release $tag is published without ${missing[*]}: this job gives a published release no files, as users would get them untried. Make it a draft again (Edit release, Save as draft) and re-run the job; then try the draft's ZIP in CLO 3D and publish it."
 }
 
 case ${1:-} in

@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
   clang clang-format clang-tidy libclang-rt-14-dev valgrind
-  python3 openssl
+  python3 openssl jq
 )
 # The MSVC-ABI build (preset windows-msabi, run when a sysroot is named) needs
 # LLVM 19's clang-cl, lld-link and llvm-rc.

