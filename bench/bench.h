@@ -14,11 +14,12 @@ struct Options {
     std::size_t resamples = 2000; // bootstrap resamples for the interval
     std::size_t seed = 1;         // order of the arms and the bootstrap
     std::size_t folderFiles = 0;  // unrelated files put in the workspace folder first
+    std::size_t staleFiles = 0;   // stale temporaries of API.json that cannot be removed
     bool steps = false;           // time the plug-in's steps one by one instead
 };
 
-// Reads --pairs=N, --warmup=N, --resamples=N, --seed=N, --folder-files=N and
-// --steps; a later
+// Reads --pairs=N, --warmup=N, --resamples=N, --seed=N, --folder-files=N,
+// --stale-files=N and --steps; a later
 // occurrence replaces an earlier one. False, with a message, for anything else.
 bool ParseOptions(int argc, char** argv, Options& options);
 

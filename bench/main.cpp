@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <utility>
@@ -195,10 +196,13 @@ bool RunSteps(const Options& options, Messages& messages, GlbWriter& exporter)
 
 // Fills the workspace folder with `count` empty files of no concern to the
 // plug-in (a user's folder that has gathered files), which every export's
-// look for stale temporaries lists. False when one cannot be made.
-bool FillWorkspaceFolder(std::size_t count)
+// look for stale temporaries lists, and `stale` temporaries of API.json, 11
+// minutes old and read-only, which that look finds stale and tries to remove
+// at every export: Windows (and Wine) will not delete a read-only file, where
+// Linux removes one all the same. False when one cannot be made.
+bool FillWorkspaceFolder(std::size_t count, std::size_t stale)
 {
-    if (count == 0) {
+    if (count == 0 && stale == 0) {
         return true;
     }
     if (orvel::PrepareWorkspaceFolder() != kFolder) {
@@ -211,7 +215,28 @@ bool FillWorkspaceFolder(std::size_t count)
             return false;
         }
     }
-    std::printf("the workspace folder holds %zu unrelated files\n", count);
+    namespace fs = std::filesystem;
+    const auto old = fs::file_time_type::clock::now() - std::chrono::minutes(11);
+    for (std::size_t i = 0; i < stale; ++i) {
+        // Process 1's, never this one's: the plug-in's own names stay free.
+        const std::string path = kSettingsPath + ".1-" + std::to_string(i) + ".tmp";
+        std::error_code error;
+        std::ofstream(path).put('x');
+        fs::last_write_time(path, old, error);
+        if (!error) {
+            fs::permissions(
+                path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                fs::perm_options::remove, error);
+        }
+        if (error || !fs::exists(path)) {
+            std::fprintf(stderr, "cannot make stale temporary %zu of %zu in %s\n", i, stale,
+                         kFolder);
+            return false;
+        }
+    }
+    std::printf("the workspace folder holds %zu unrelated files and %zu read-only stale "
+                "temporaries\n",
+                count, stale);
     return true;
 }
 
@@ -234,7 +259,7 @@ int main(int argc, char** argv)
     // A fresh "C:" drive with the viewer; services installed as the host does.
     const testing_host::TestDrive drive;
     drive.InstallViewer();
-    if (!FillWorkspaceFolder(options.folderFiles)) {
+    if (!FillWorkspaceFolder(options.folderFiles, options.staleFiles)) {
         return 1;
     }
     Messages messages;
@@ -258,5 +283,16 @@ int main(int argc, char** argv)
                                  Quietly([&] { return RunPairs(options, pluginArm, minimalArm); }));
     command.SetUtilityAPI(nullptr);
     command.SetExportAPI(nullptr);
+    if (options.staleFiles > 0) {
+        // On standard error: the closing line stays the last of standard output.
+        std::size_t left = 0;
+        for (std::size_t i = 0; i < options.staleFiles; ++i) {
+            left += std::filesystem::exists(kSettingsPath + ".1-" + std::to_string(i) + ".tmp")
+                        ? 1U
+                        : 0U;
+        }
+        std::fprintf(stderr, "read-only stale temporaries left after the run: %zu of %zu\n", left,
+                     options.staleFiles);
+    }
     return ok ? 0 : 1;
 }

@@ -17,6 +17,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         {"--resamples=%llu%n", &options.resamples},
         {"--seed=%llu%n", &options.seed},
         {"--folder-files=%llu%n", &options.folderFiles},
+        {"--stale-files=%llu%n", &options.staleFiles},
     };
     for (int i = 1; i < argc; ++i) {
         bool read = std::strcmp(argv[i], "--steps") == 0;
@@ -32,7 +33,7 @@ bool ParseOptions(int argc, char** argv, Options& options)
         if (!read) {
             std::fprintf(stderr,
                          "unknown option %s (options: --pairs=N --warmup=N "
-                         "--resamples=N --seed=N --folder-files=N --steps)\n",
+                         "--resamples=N --seed=N --folder-files=N --stale-files=N --steps)\n",
                          argv[i]);
             return false;
         }

@@ -39,21 +39,29 @@ constexpr std::size_t kJsonLookahead = 64;
 // whole. Exporters write two chunks, and extensions add a few.
 constexpr int kMostChunks = 64;
 
-// The reason given for a GLB with more chunks than the check reads.
+// The reasons given for a GLB the check reads too little of to judge.
+enum class BeyondTheCheck { TooManyChunks = 1, WhiteSpaceOnly };
+
 class GlbCheckCategory : public std::error_category {
 public:
     const char* name() const noexcept override { return "GLB check"; }
-    std::string message(int /*condition*/) const override
+    std::string message(int condition) const override
     {
+        if (condition == static_cast<int>(BeyondTheCheck::WhiteSpaceOnly)) {
+            // A byte-order mark is no part of the JSON text.
+            return "the JSON text in the first " + std::to_string(kJsonLookahead) +
+                   " bytes of its JSON chunk is white space alone, and the plug-in reads no "
+                   "further";
+        }
         return "it has more than " + std::to_string(kMostChunks) +
                " chunks, more than the plug-in reads";
     }
 };
 
-std::error_code TooManyChunks()
+std::error_code Reason(BeyondTheCheck reason)
 {
     static const GlbCheckCategory category;
-    return {1, category};
+    return {static_cast<int>(reason), category};
 }
 
 std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
@@ -65,10 +73,18 @@ std::uint32_t LittleEndianAt(const char* bytes, std::size_t offset)
     return value;
 }
 
-// Whether the JSON chunk's text, of which `length` bytes are at hand, begins
-// with "{" after a UTF-8 byte-order mark (which exporters should not write and
-// readers may skip) and JSON's white space.
-bool OpensAnObject(const char* text, std::size_t length)
+// What the first bytes of the JSON chunk's text say about it.
+enum class JsonStart {
+    Object,    // "{" after a byte-order mark and white space
+    NoObject,  // another byte first, or nothing but white space in the whole chunk
+    Undecided, // white space up to the end of what was read, with more of the chunk unread
+};
+
+// How the JSON chunk's text begins, from `length` of its `chunkLength` bytes
+// at hand: "{" after a UTF-8 byte-order mark (which exporters should not
+// write and readers may skip) and JSON's white space. White space may go on
+// past what was read: a legal text, whose brace the check does not see.
+JsonStart StartOfJson(const char* text, std::size_t length, std::uint64_t chunkLength)
 {
     constexpr unsigned char kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
     constexpr std::size_t kMarkSize = sizeof(kByteOrderMark);
@@ -76,10 +92,10 @@ bool OpensAnObject(const char* text, std::size_t length)
         length >= kMarkSize && std::memcmp(text, kByteOrderMark, kMarkSize) == 0 ? kMarkSize : 0;
     for (; i < length; ++i) {
         if (text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '\n') {
-            return text[i] == '{';
+            return text[i] == '{' ? JsonStart::Object : JsonStart::NoObject;
         }
     }
-    return false;
+    return length < chunkLength ? JsonStart::Undecided : JsonStart::NoObject;
 }
 
 // Whether the file is whole as far as its headers tell: the header with its
@@ -89,9 +105,11 @@ bool OpensAnObject(const char* text, std::size_t length)
 // (a full disk, a size limit) leaves a file shorter than its header says; a
 // file whose size was set before its bytes were written holds zeros where the
 // JSON or a chunk's header belongs, and zeros read as an empty chunk of type
-// 0, which no chunk has. Unchecked when the last chunk followed, a sound
-// one, ends short of the file's end.
-GlbWrite CheckContainer(platform::FileReader& file)
+// 0, which no chunk has. Unchecked, with the reason in `beyond`, when what
+// decides lies past what the check reads: a sound last chunk followed that
+// ends short of the file's end, or white space all through the JSON chunk's
+// first bytes in a file whose chunks tile it.
+GlbWrite CheckContainer(platform::FileReader& file, std::error_code& beyond)
 {
     char head[kHeaderSize + kChunkHeaderSize];
     if (file.ReadAt(0, head, sizeof(head)) != sizeof(head) || std::memcmp(head, "glTF", 4) != 0 ||
@@ -102,7 +120,8 @@ GlbWrite CheckContainer(platform::FileReader& file)
     const std::uint64_t jsonLength = LittleEndianAt(head, 12);
     char json[kJsonLookahead];
     const std::size_t wanted = jsonLength < sizeof(json) ? jsonLength : sizeof(json);
-    if (!OpensAnObject(json, file.ReadAt(sizeof(head), json, wanted))) {
+    const JsonStart start = StartOfJson(json, file.ReadAt(sizeof(head), json, wanted), jsonLength);
+    if (start == JsonStart::NoObject) {
         return GlbWrite::Incomplete;
     }
     // A chunk cut short by the file's end leaves `at` past it.
@@ -120,10 +139,20 @@ GlbWrite CheckContainer(platform::FileReader& file)
         // A sound chunk past the bound that ends inside the file: whether
         // the rest tiles the file is not known.
         if (chunk == kMostChunks && at < file.size()) {
+            beyond = Reason(BeyondTheCheck::TooManyChunks);
             return GlbWrite::Unchecked;
         }
     }
-    return at == file.size() ? GlbWrite::Complete : GlbWrite::Incomplete;
+    if (at != file.size()) {
+        return GlbWrite::Incomplete;
+    }
+    // Chunks that tile the file, and a JSON text whose first bytes are all
+    // white space: legal, and its brace may well follow, unread.
+    if (start == JsonStart::Undecided) {
+        beyond = Reason(BeyondTheCheck::WhiteSpaceOnly);
+        return GlbWrite::Unchecked;
+    }
+    return GlbWrite::Complete;
 }
 
 // What the host did at `path`, from the file's state before and after the
@@ -154,12 +183,13 @@ ExportedGlb Judge(std::string path, const platform::FileState& before)
         return exported;
     }
     platform::FileReader file(exported.path);
-    exported.written = CheckContainer(file);
+    std::error_code beyond;
+    exported.written = CheckContainer(file, beyond);
     if (file.error()) {
         exported.written = GlbWrite::Unchecked;
         exported.error = file.error();
     } else if (exported.written == GlbWrite::Unchecked) {
-        exported.error = TooManyChunks();
+        exported.error = beyond;
     }
     return exported;
 }

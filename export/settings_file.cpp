@@ -58,6 +58,13 @@ void WriteConsoleLine() noexcept
     // goes out first: a failure of their bytes sets the flag before the look,
     // and is left for them.
     const platform::StreamLock lock(stream);
+    // A stream the host reads as well, and has read to its end, is not
+    // written to: a failed line's error flag could not be cleared there, for
+    // clearerr clears the end-of-file flag with it, and the C library has no
+    // call that clears one alone.
+    if (std::feof(stream) != 0) {
+        return;
+    }
     platform::PipeSignalGuard pipeSignal;
     if (std::fflush(stream) != 0) {
         pipeSignal.WriteFailed();

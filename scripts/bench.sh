@@ -15,6 +15,8 @@
 #   --warmup=N                 pairs run first and not counted (50; 20 under Wine)
 #   --seed=N --resamples=N     order of the arms; bootstrap resamples (2000)
 #   --folder-files=N           N unrelated files in the workspace folder first
+#   --stale-files=N            N read-only stale temporaries of API.json there,
+#                              which Windows (Wine) will not delete
 # ORVEL_BENCH_PLATFORMS="native" (or "windows") runs one of the two.
 set -euo pipefail
 cd "$(dirname "$0")/.."

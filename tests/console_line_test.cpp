@@ -310,6 +310,38 @@ TEST_F(ConsoleLine, RuntimesBufferOverAnotherStreamIsWrittenUnderThatStreamsLock
 }
 #endif
 
+#if defined(__GLIBCXX__)
+// std::cout given the runtime's buffer over a C stream the host reads as
+// well: while the host has read it to its end, the line is not written, and
+// the stream keeps its end-of-file flag and its clear error flag (clearing a
+// failed line's error flag would clear the end-of-file flag too). Once the
+// host seeks, which clears that flag, the line is written.
+TEST_F(ConsoleLine, StreamTheHostReadToItsEndIsNotWrittenTo)
+{
+    const char* const name = "console-line-read-to-its-end.txt";
+    std::FILE* const file = std::fopen(name, "w+b");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(std::fgetc(file), EOF);
+    ASSERT_NE(std::feof(file), 0);
+    __gnu_cxx::stdio_sync_filebuf<char> buffer(file);
+    std::streambuf* const previous = std::cout.rdbuf(&buffer);
+    DestroyARecord();
+    const bool endKept = std::feof(file) != 0;
+    const bool errorSet = std::ferror(file) != 0;
+    std::fflush(file);
+    const auto sizeAtTheEnd = std::filesystem::file_size(name);
+    std::fseek(file, 0, SEEK_END);
+    DestroyARecord();
+    std::cout.rdbuf(previous);
+    std::fclose(file);
+    EXPECT_TRUE(endKept);
+    EXPECT_FALSE(errorSet);
+    EXPECT_EQ(sizeAtTheEnd, 0U);
+    EXPECT_EQ(testing_host::ReadFile(name), kConsoleLine);
+    std::filesystem::remove(name);
+}
+#endif
+
 TEST_F(ConsoleLine, FailedWriteIsDroppedAndTheHostsStreamStaysGood)
 {
     const std::ios_base::iostate masks[] = {std::ios_base::goodbit, std::ios_base::badbit,

@@ -406,6 +406,38 @@ const CheckRow kCheckRows[] = {
     {"JsonAfterAByteOrderMarkAndWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson("\xEF\xBB\xBF \r\n" + kAsset)); },
      GlbWrite::Complete},
+    // White space up to the check's last byte of the JSON chunk: the brace
+    // may follow, unread. Legal, so not "incomplete", but not seen either;
+    // unless the chunks do not tile the file.
+    {"JsonAfter63BytesOfWhiteSpace", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson(std::string(63, ' ') + kAsset)); },
+     GlbWrite::Complete},
+    {"JsonAfterAByteOrderMarkAnd60Spaces", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithJson("\xEF\xBB\xBF" + std::string(60, ' ') + kAsset));
+     },
+     GlbWrite::Complete},
+    {"JsonAfter64BytesOfWhiteSpace", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson(std::string(64, ' ') + kAsset)); },
+     GlbWrite::Unchecked},
+    {"JsonAfterAByteOrderMarkAnd61Spaces", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithJson("\xEF\xBB\xBF" + std::string(61, ' ') + kAsset));
+     },
+     GlbWrite::Unchecked},
+    {"JsonAfter64BytesOfWhiteSpaceCutShort", Before::None,
+     [](const std::string& p) {
+         const std::string whole = GlbWithJson(std::string(64, ' ') + kAsset);
+         Writes(p, whole.substr(0, whole.size() - 4));
+     },
+     GlbWrite::Incomplete},
+    {"JsonAfter64BytesOfWhiteSpaceAndBytesAfterIt", Before::None,
+     [](const std::string& p) {
+         std::string bytes = GlbWithJson(std::string(64, ' ') + kAsset) + "    ";
+         bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
+         Writes(p, bytes);
+     },
+     GlbWrite::Incomplete},
     // Chunks of other types follow the JSON and BIN chunks, and readers skip them.
     {"ExtensionChunkAfterJsonAndBin", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 1)); },
@@ -447,6 +479,11 @@ const CheckRow kCheckRows[] = {
     {"AsManyChunksAsTheCheckReadsThenZeros", Before::None,
      [](const std::string& p) {
          Writes(p, GlbWithChunk(0, 0, "", WithExtensionChunks(kWithBin, 62)));
+     },
+     GlbWrite::Incomplete},
+    {"AsManyChunksAsTheCheckReadsThen16Zeros", Before::None,
+     [](const std::string& p) {
+         Writes(p, GlbWithChunk(0, 0, std::string(8, '\0'), WithExtensionChunks(kWithBin, 62)));
      },
      GlbWrite::Incomplete},
     {"AsManyChunksAsTheCheckReadsThenTooFewBytes", Before::None,
@@ -527,9 +564,14 @@ const CheckRow kCheckRows[] = {
     {"ByteOrderMarkAfterWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(" \xEF\xBB\xBF" + kAsset)); },
      GlbWrite::Incomplete},
+    // All of it read: no brace at all.
     {"JsonChunkOnlyWhiteSpace", Before::None,
-     [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
+     [](const std::string& p) { Writes(p, GlbWithJson(std::string(64, ' '))); },
      GlbWrite::Incomplete},
+    // Longer than the check reads: the rest is not looked at.
+    {"JsonChunkOnlyWhiteSpacePastWhatTheCheckReads", Before::None,
+     [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
+     GlbWrite::Unchecked},
     // The brace is looked for in the JSON chunk alone: here the next chunk's
     // first byte, its length, is that of "{".
     {"JsonChunkOnlyWhiteSpaceBeforeABinChunk", Before::None,
@@ -1004,6 +1046,17 @@ TEST(OptionRecordText, AStringIsJudgedByItsOwnBytes)
         {"characters at an address beyond user memory",
          [&](unsigned char* at) { return heapBytes(at, 0xDEAD'0000'0000'0000U); }, false},
         {"characters in the first 64 KiB", [&](unsigned char* at) { return heapBytes(at, 0x10U); },
+         false},
+        {"characters at 0xFFFF, the last byte of the first 64 KiB",
+         [&](unsigned char* at) { return heapBytes(at, 0xFFFFU); }, false},
+        {"characters at 0x10000, past the first 64 KiB",
+         [&](unsigned char* at) { return heapBytes(at, 0x10000U); }, true},
+        {"characters at 2^47", [&](unsigned char* at) { return heapBytes(at, 0x8000'0000'0000U); },
+         false},
+        {"characters just below 2^47",
+         [&](unsigned char* at) { return heapBytes(at, 0x7FFF'FFFF'FFF0U); }, true},
+        {"characters at its own address",
+         [&](unsigned char* at) { return heapBytes(at, reinterpret_cast<std::uintptr_t>(at)); },
          false},
         {"characters inside its own bytes, not at its buffer",
          [&](unsigned char* at) { return heapBytes(at, reinterpret_cast<std::uintptr_t>(at + 4)); },

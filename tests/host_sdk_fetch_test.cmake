@@ -3,7 +3,8 @@
 # sdk_server.py (-DSERVER=, run with -DPYTHON=), which answers the ZIP only to
 # "Accept: application/octet-stream" and, over https, only with the bearer
 # token, once per row below: what the release job does without its secrets,
-# with a token for a URL that is not https, with a token over https (the
+# with a token for a URL that is not https, with an empty one (what the job
+# passes for a secret that is not set) over http, with a token over https (the
 # right one, another, none), without a pinned SHA-256, with another one, with
 # answers that are no SDK, and with the right one. The https server's
 # certificate is made here with -DOPENSSL= for 127.0.0.1 alone; a row's fetch
@@ -68,6 +69,7 @@ set(rows
   "a sign-in page, nothing pinned|-|${url}/sign-in.html|# only a comment|no ZIP archive .*looks like a web page"
   "JSON about the SDK|-|http://127.0.0.1:{port}/releases/assets/1|# only a comment|no ZIP archive .*looks like JSON"
   "over http, asking for the file|-|http://127.0.0.1:{port}/sdk.zip|${sdk_hash}|OK"
+  "over http, the token set but empty (a secret left unset)|CLO_SDK_TOKEN=|http://127.0.0.1:{port}/sdk.zip|${sdk_hash}|OK"
   "over https without the token|${ca}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .HTTP response code said error. \\(22\\)"
   "over https with another token|CLO_SDK_TOKEN=another-token,${ca}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .HTTP response code said error. \\(22\\)"
   "over https, a certificate the fetch does not trust|${token}|https://127.0.0.1:{port}/sdk.zip|${sdk_hash}|from the URL in CLO_SDK_ZIP_URL failed: .SSL peer certificate or SSH remote key was not OK. \\(60\\)"

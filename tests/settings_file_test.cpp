@@ -249,10 +249,22 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     WriteFile("C:/ORVEL/old.txt", "the user's own");
     std::filesystem::last_write_time("C:/ORVEL/old.txt", old);
     const SymbolicLink linkToOld("C:/ORVEL/CLO3D_Plugin", "../old.txt", "API.json.6-6.tmp");
+    // Nor one to an old API.json beside it, nor to an old temporary of the
+    // same name in another folder: under Wine the file opened through such a
+    // link bears the name of the folder's own file, or the entry's own name.
+    WriteFile(kSettings, "the last export's");
+    std::filesystem::last_write_time(kSettings, old);
+    const SymbolicLink linkToSettings("C:/ORVEL/CLO3D_Plugin", "API.json", "API.json.2-2.tmp");
+    const std::string othersTemporary = "C:/ORVEL/Other/API.json.3-3.tmp";
+    std::filesystem::create_directories("C:/ORVEL/Other");
+    WriteFile(othersTemporary, "another folder's");
+    std::filesystem::last_write_time(othersTemporary, old);
+    const SymbolicLink linkToOthers("C:/ORVEL/CLO3D_Plugin", "../Other/API.json.3-3.tmp",
+                                    "API.json.3-3.tmp");
 #if defined(_WIN32)
-    ASSERT_TRUE(linkToOld.made() || !UnderWine());
+    ASSERT_TRUE((linkToOld.made() && linkToSettings.made() && linkToOthers.made()) || !UnderWine());
 #else
-    ASSERT_TRUE(linkToOld.made());
+    ASSERT_TRUE(linkToOld.made() && linkToSettings.made() && linkToOthers.made());
     const char* const link = "C:/ORVEL/CLO3D_Plugin/API.json.5-5.tmp";
     std::filesystem::create_symlink("/nowhere", link);
     const timespec times[2] = {{1000000000, 0}, {1000000000, 0}};
@@ -269,9 +281,17 @@ TEST_F(SettingsFile, RemovesOnlyItsOwnStaleTemporaries)
     if (linkToOld.made()) {
         EXPECT_TRUE(std::filesystem::exists("C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp"));
     }
+    EXPECT_EQ(ReadFile(kSettings), "the last export's");
+    EXPECT_EQ(ReadFile(othersTemporary), "another folder's");
+    if (linkToSettings.made() && linkToOthers.made()) {
+        EXPECT_TRUE(std::filesystem::exists("C:/ORVEL/CLO3D_Plugin/API.json.2-2.tmp"));
+        EXPECT_TRUE(std::filesystem::exists("C:/ORVEL/CLO3D_Plugin/API.json.3-3.tmp"));
+    }
 #if !defined(_WIN32)
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     EXPECT_TRUE(std::filesystem::is_symlink("C:/ORVEL/CLO3D_Plugin/API.json.6-6.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink("C:/ORVEL/CLO3D_Plugin/API.json.2-2.tmp"));
+    EXPECT_TRUE(std::filesystem::is_symlink("C:/ORVEL/CLO3D_Plugin/API.json.3-3.tmp"));
 #endif
     // Only the path's own folder is looked in: when it is missing, a stale
     // temporary of that name beside it stays.
