@@ -178,10 +178,10 @@ TEST_F(ExportAction, SettingsAreInPlaceWhenAnnouncedAndTheViewerStartsOnlyAfterI
 }
 
 // A viewer started by one export reads API.json while the next export
-// replaces it: every viewer finds a whole settings file and the model. On
-// Windows a rename holds the file open for delete until it returns, so a
-// reader that does not share delete (as the C runtime's open does not) can be
-// refused at that instant; it is still never shown part of a file.
+// replaces it: every viewer started finds a whole settings file and the
+// model. On Windows a rename holds the file open for delete until it returns,
+// so a reader that does not share delete (as the C runtime's open does not)
+// can be refused at that instant; it is still never shown part of a file.
 TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
 {
     drive_.InstallViewer();
@@ -203,10 +203,21 @@ TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
     constexpr int kRuns = 40;
 #endif
     std::vector<std::string> reports;
+    int notStarted = 0;
     for (int run = 0; run < kRuns; ++run) {
-        reports.push_back("C:/viewer-report-" + std::to_string(run) + ".txt");
-        testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", reports.back());
+        const std::string report = "C:/viewer-report-" + std::to_string(run) + ".txt";
+        testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", report);
         Run();
+#if defined(_WIN32)
+        // Under Wine one start among these, on a loaded machine, now and then
+        // fails; the user is told so, and that viewer, never started, saw no
+        // settings file and writes no report.
+        if (!utility_.messages.empty() && utility_.messages.back() == kFailed) {
+            ++notStarted;
+            continue;
+        }
+#endif
+        reports.push_back(report);
     }
     testing_host::SetEnvironment("ORVEL_VIEWER_REPORT", TestDrive::kViewerReport);
     int refused = 0;
@@ -227,7 +238,7 @@ TEST_F(ExportAction, BackToBackExportsNeverShowAViewerAPartialSettingsFile)
         EXPECT_EQ(text.find("error"), std::string::npos) << text;
         fs::remove(report);
     }
-    EXPECT_LT(refused, kRuns) << "no viewer could open the settings file";
+    EXPECT_LT(refused + notStarted, kRuns) << "no viewer could open the settings file";
     EXPECT_EQ(std::count(utility_.messages.begin(), utility_.messages.end(), kExported + kGlb),
               kRuns);
 }
