@@ -23,15 +23,23 @@ endif()
 # Try-compiles see the same sysroot.
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ORVEL_MSABI_SYSROOT)
 
-# LLVM 19 (Debian's clang-tools-19, lld-19, llvm-19): Microsoft's STL of
-# Visual Studio 17.14 needs a clang of 19 or later.
+# clang-cl of LLVM 19 (Debian's clang-tools-19): Microsoft's STL of Visual
+# Studio 17.14 needs a clang of 19 or later. The linker and the other tools
+# are those the sysroot was made with: LLVM 19's where installed, else
+# Debian's default LLVM's.
 set(llvm /usr/lib/llvm-19/bin)
 set(CMAKE_C_COMPILER ${llvm}/clang-cl)
 set(CMAKE_CXX_COMPILER ${llvm}/clang-cl)
-set(CMAKE_LINKER ${llvm}/lld-link)
-set(CMAKE_AR ${llvm}/llvm-lib)
-set(CMAKE_RC_COMPILER ${llvm}/llvm-rc)
-set(CMAKE_MT ${llvm}/llvm-mt)
+foreach(tool LINKER:lld-link AR:llvm-lib RC_COMPILER:llvm-rc MT:llvm-mt)
+  string(REPLACE ":" ";" tool ${tool})
+  list(GET tool 0 variable)
+  list(GET tool 1 name)
+  if(EXISTS ${llvm}/${name})
+    set(CMAKE_${variable} ${llvm}/${name})
+  else()
+    set(CMAKE_${variable} /usr/bin/${name})
+  endif()
+endforeach()
 
 # The target, Microsoft's headers before Wine's, and the STL's settings.
 file(STRINGS "${ORVEL_MSABI_SYSROOT}/flags.txt" sysroot_flags)

@@ -11,9 +11,10 @@ packages=(
   python3 openssl jq
 )
 # The MSVC-ABI build (preset windows-msabi, run when a sysroot is named) needs
-# LLVM 19's clang-cl, lld-link and llvm-rc.
+# LLVM 19's clang-cl; the sysroot's own script installs clang-19 and the
+# linker and tools it takes from Debian's lld and llvm.
 if [ -n "${ORVEL_MSABI_SYSROOT:-}" ]; then
-  packages+=(clang-tools-19 lld-19 llvm-19)
+  packages+=(clang-tools-19 lld llvm)
 fi
 
 missing=()
