@@ -89,8 +89,10 @@ void ReleaseWindowsStandardStreams()
 {
     const HANDLE oldOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     const HANDLE oldError = GetStdHandle(STD_ERROR_HANDLE);
-    static_cast<void>(std::freopen("NUL", "w", stdout));
-    static_cast<void>(std::freopen("NUL", "w", stderr));
+    // freopen_s: the checked form, which the Microsoft runtime asks for.
+    std::FILE* reopened = nullptr;
+    static_cast<void>(freopen_s(&reopened, "NUL", "w", stdout));
+    static_cast<void>(freopen_s(&reopened, "NUL", "w", stderr));
     const HANDLE null =
         CreateFileW(L"NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, 0, nullptr);
