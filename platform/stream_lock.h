@@ -4,12 +4,11 @@
 #include <cstdio>
 #include <cstring>
 #include <streambuf>
-#include <typeinfo>
 
 #if defined(__GLIBCXX__)
 #include <ext/stdio_sync_filebuf.h>
 #elif defined(_MSC_VER)
-#include <fstream>
+#include <cstdlib>
 #endif
 
 namespace orvel::platform {
@@ -21,6 +20,13 @@ namespace orvel::platform {
 // runtime's own _lock_file on Windows. Whatever runs under it must be the
 // runtime's own code: code of the host's that waits for another of its
 // threads, which waits for this lock, never returns.
+//
+// On the Microsoft runtime it also gives the calling thread, for as long as
+// it lives, an invalid-parameter handler that returns: a call the runtime
+// finds invalid (a narrow write into a stream the host switched to UTF-16, a
+// write to a descriptor the host closed) then fails instead of ending the
+// process. The thread's previous handler is back afterwards; other threads
+// never see the change.
 class StreamLock {
 public:
     explicit StreamLock(std::FILE* stream) noexcept;
@@ -30,20 +36,29 @@ public:
 
 private:
     std::FILE* stream_;
+#if defined(_MSC_VER)
+    _invalid_parameter_handler previousHandler_;
+#endif
 };
 
+#if defined(_MSC_VER)
+// The C stream of a buffer of the Microsoft runtime's std::filebuf exactly,
+// over a C stream and with no conversion facet; null for any other buffer
+// (stream_lock_windows.cpp).
+std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept;
+#endif
+
 // The C stream that `buffer` writes through when it is the C++ runtime's own
-// buffer over a C stream: stdout for std::cout's own, stderr for std::cerr's,
-// whichever the host put behind std::cout. Null for any other buffer. Only a
-// class of the runtime's exactly (not one derived from it) counts, so its
-// calls run nothing but the runtime's code. The buffer may be the host's, of
-// a class compiled without type information, whose typeid would crash or
-// throw: libstdc++'s is told by its virtual table, the one a buffer made here
-// has, and says which C stream it writes to. The Microsoft runtime's std::cout
-// and std::cerr write through plain std::filebufs, told by their type (a
-// buffer without type information is not one), which do not say which C
-// stream they write to but hold it: a member of the filebuf is stdout or
-// stderr. A filebuf over any other C stream, or none, counts as the host's.
+// buffer over a C stream, whichever the host put behind std::cout: stdout for
+// std::cout's own, stderr for std::cerr's, the host's file for a buffer of
+// the runtime's class made over it. Null for any other buffer. Only a class
+// of the runtime's exactly (not one derived from it) counts, so its calls run
+// nothing but the runtime's code. The buffer may be the host's, of a class
+// compiled without type information, whose type the runtime cannot be asked:
+// libstdc++'s is told by its virtual table, the one a buffer made here has,
+// and says which C stream it writes to. The Microsoft runtime's is told by
+// the type record before its virtual table, read only inside the module that
+// holds the table (stream_lock_windows.cpp).
 inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
 {
 #if defined(__GLIBCXX__)
@@ -55,29 +70,9 @@ inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
     std::memcpy(&table, static_cast<const void*>(&buffer), sizeof(table));
     return table == ownTable ? static_cast<Own&>(buffer).file() : nullptr;
 #elif defined(_MSC_VER)
-    try {
-        if (typeid(buffer) != typeid(std::filebuf)) {
-            return nullptr;
-        }
-    } catch (...) {
-        return nullptr;
-    }
-    // The filebuf's own bytes, read pointer by pointer: no address found
-    // there is followed. The stream's address lies in no other member (those
-    // point into buffers, the conversion facet, the locale, or inside a
-    // stream's record, which lies at or past the stream's own address).
-    for (std::FILE* const stream : {stderr, stdout}) {
-        for (std::size_t at = 0; at + sizeof(stream) <= sizeof(std::filebuf);
-             at += sizeof(stream)) {
-            std::FILE* member = nullptr;
-            std::memcpy(&member, reinterpret_cast<const char*>(&buffer) + at, sizeof(member));
-            if (member == stream) {
-                return stream;
-            }
-        }
-    }
-    return nullptr;
+    return MicrosoftFilebufStream(buffer);
 #else
+    static_cast<void>(buffer);
     return nullptr;
 #endif
 }

@@ -2,6 +2,15 @@
 
 #include <windows.h>
 
+#if defined(_MSC_VER)
+#include <cstdint>
+#include <fstream>
+#include <locale>
+#include <memory>
+#include <new>
+#include <typeinfo>
+#endif
+
 namespace orvel::platform {
 namespace {
 
@@ -38,10 +47,238 @@ const StreamLockCalls& Calls() noexcept
     return calls;
 }
 
+#if defined(_MSC_VER)
+void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                                    std::uintptr_t)
+{
+}
+
+// Whether [address, address + size) lies in committed pages that may be read.
+bool Readable(std::uintptr_t address, std::size_t size) noexcept
+{
+    const std::uintptr_t end = address + size;
+    if (end < address) {
+        return false;
+    }
+    constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
+                                PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+    while (address < end) {
+        MEMORY_BASIC_INFORMATION region{};
+        if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) == 0 ||
+            region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
+            (region.Protect & PAGE_GUARD) != 0) {
+            return false;
+        }
+        address = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+    }
+    return true;
+}
+
+// The image of the module that holds an address, as the loader mapped it.
+// Reads stay inside it and in readable pages, so no address found in the
+// host's memory is followed anywhere else.
+class Image {
+public:
+    explicit Image(std::uintptr_t address) noexcept
+    {
+        MEMORY_BASIC_INFORMATION region{};
+        if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) == 0 ||
+            region.Type != MEM_IMAGE) {
+            return;
+        }
+        const auto base = reinterpret_cast<std::uintptr_t>(region.AllocationBase);
+        IMAGE_DOS_HEADER dos{};
+        IMAGE_NT_HEADERS64 nt{};
+        if (!Readable(base, sizeof(dos))) {
+            return;
+        }
+        std::memcpy(&dos, reinterpret_cast<const void*>(base), sizeof(dos));
+        if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 ||
+            !Readable(base + static_cast<std::uintptr_t>(dos.e_lfanew), sizeof(nt))) {
+            return;
+        }
+        std::memcpy(&nt,
+                    reinterpret_cast<const void*>(base + static_cast<std::uintptr_t>(dos.e_lfanew)),
+                    sizeof(nt));
+        if (nt.Signature != IMAGE_NT_SIGNATURE ||
+            nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
+            address - base >= nt.OptionalHeader.SizeOfImage) {
+            return;
+        }
+        base_ = base;
+        end_ = base + nt.OptionalHeader.SizeOfImage;
+    }
+
+    std::uintptr_t base() const noexcept { return base_; }
+
+    // Copies `size` bytes at `address` when all of them lie in the image.
+    bool Read(std::uintptr_t address, void* out, std::size_t size) const noexcept
+    {
+        if (address < base_ || address >= end_ || size > end_ - address ||
+            !Readable(address, size)) {
+            return false;
+        }
+        std::memcpy(out, reinterpret_cast<const void*>(address), size);
+        return true;
+    }
+
+private:
+    std::uintptr_t base_ = 0;
+    std::uintptr_t end_ = 0;
+};
+
+// Whether the buffer's class is std::filebuf exactly. The compiler lays the
+// address of a class's type record (its complete-object locator) just before
+// its virtual table, but only for a class compiled with type information:
+// before another class's table lies whatever the linker put there, often
+// another table's last entry, a code address. So the record is read, never
+// followed outside the module that holds the table, and taken only when its
+// signature and its own offset from the module's base agree; its type's
+// decorated name is then compared with std::filebuf's. The runtime is never
+// asked the buffer's type: for a class without type information it would
+// read such a code address as a type record and fault.
+bool IsExactlyFilebuf(const std::streambuf& buffer) noexcept
+{
+    std::uintptr_t table = 0;
+    std::memcpy(&table, static_cast<const void*>(&buffer), sizeof(table));
+    const Image image(table);
+    std::uintptr_t locatorAddress = 0;
+    if (!image.Read(table - sizeof(locatorAddress), &locatorAddress, sizeof(locatorAddress))) {
+        return false;
+    }
+    struct Locator {
+        std::uint32_t signature; // 1: the offsets below are from the module's base
+        std::uint32_t offset;
+        std::uint32_t constructorOffset;
+        std::uint32_t typeRecord;
+        std::uint32_t classRecord;
+        std::uint32_t self;
+    } locator{};
+    if (!image.Read(locatorAddress, &locator, sizeof(locator)) || locator.signature != 1 ||
+        locator.self != locatorAddress - image.base()) {
+        return false;
+    }
+    // A type record: its class's virtual table, a spare word, then the name.
+    const char* const name = typeid(std::filebuf).raw_name();
+    const std::size_t size = std::strlen(name) + 1;
+    char found[128] = {};
+    return size <= sizeof(found) &&
+           image.Read(image.base() + locator.typeRecord + 2 * sizeof(void*), found, size) &&
+           std::memcmp(found, name, size) == 0;
+}
+
+// A conversion facet whose own conversion a filebuf must call.
+class Converting : public std::codecvt<char, char, std::mbstate_t> {
+protected:
+    bool do_always_noconv() const noexcept override { return false; }
+};
+
+// A std::filebuf made here in zeroed storage: a member the class leaves unset
+// stays zero, and so can never be taken for the stream or the facet.
+class MadeFilebuf {
+public:
+    explicit MadeFilebuf(std::FILE* stream) : buffer_(*new (storage_) std::filebuf(stream)) {}
+    MadeFilebuf(const MadeFilebuf&) = delete;
+    MadeFilebuf& operator=(const MadeFilebuf&) = delete;
+    ~MadeFilebuf() { buffer_.~basic_filebuf(); }
+
+    std::filebuf& buffer() noexcept { return buffer_; }
+    const void* At(std::size_t offset) const noexcept { return WordAt(buffer_, offset); }
+
+    static const void* WordAt(const std::streambuf& buffer, std::size_t offset) noexcept
+    {
+        const void* word = nullptr;
+        std::memcpy(&word, reinterpret_cast<const char*>(&buffer) + offset, sizeof(word));
+        return word;
+    }
+
+private:
+    alignas(std::filebuf) unsigned char storage_[sizeof(std::filebuf)] = {};
+    std::filebuf& buffer_;
+};
+
+// The offset of the one pointer-sized member that holds `wanted` in `made`
+// and null in each of `others`; none when no member or several do.
+template <std::size_t N>
+bool OnlyMemberHolding(const MadeFilebuf& made, const void* wanted,
+                       const MadeFilebuf* const (&others)[N], std::size_t& offset) noexcept
+{
+    std::size_t found = 0;
+    for (std::size_t at = 0; at + sizeof(void*) <= sizeof(std::filebuf); at += sizeof(void*)) {
+        bool othersNull = true;
+        for (const MadeFilebuf* const other : others) {
+            othersNull = othersNull && other->At(at) == nullptr;
+        }
+        if (made.At(at) == wanted && othersNull) {
+            offset = at;
+            ++found;
+        }
+    }
+    return found == 1;
+}
+#endif
+
 } // namespace
 
-StreamLock::StreamLock(std::FILE* stream) noexcept : stream_(stream) { Calls().lock(stream_); }
+StreamLock::StreamLock(std::FILE* stream) noexcept
+    : stream_(stream)
+#if defined(_MSC_VER)
+      ,
+      previousHandler_(_set_thread_local_invalid_parameter_handler(&IgnoreInvalidParameter))
+#endif
+{
+    Calls().lock(stream_);
+}
 
-StreamLock::~StreamLock() { Calls().unlock(stream_); }
+StreamLock::~StreamLock()
+{
+    Calls().unlock(stream_);
+#if defined(_MSC_VER)
+    _set_thread_local_invalid_parameter_handler(previousHandler_);
+#endif
+}
+
+#if defined(_MSC_VER)
+// Microsoft's std::filebuf does not say which C stream it writes through, but
+// keeps it in a member, found in filebufs made here over stdout, over stderr
+// and over none: the member that holds each one's stream. (The get and put
+// pointers of a filebuf over a stream point into the stream's record, which
+// may begin with the pointer they point to; two members are left unset until
+// a character is put back.) A filebuf with a conversion facet calls the
+// facet's code, which may be the host's: found the same way, in a filebuf
+// made with one, it makes the buffer count as the host's. The class is a
+// template that each module instantiates, so a filebuf of the host's has its
+// virtual table and type record in the host's module.
+std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept
+{
+    if (!IsExactlyFilebuf(buffer)) {
+        return nullptr;
+    }
+    try {
+        MadeFilebuf overStdout(stdout);
+        const MadeFilebuf overStderr(stderr);
+        const MadeFilebuf overNone(nullptr);
+        MadeFilebuf converting(nullptr);
+        auto made = std::make_unique<Converting>();
+        const std::locale withFacet(std::locale::classic(), made.get());
+        made.release(); // the locale owns it now
+        converting.buffer().pubimbue(withFacet);
+        const auto& facet = std::use_facet<std::codecvt<char, char, std::mbstate_t>>(withFacet);
+        std::size_t streamAt = 0;
+        std::size_t facetAt = 0;
+        const MadeFilebuf* const otherStreams[] = {&overNone, &converting};
+        const MadeFilebuf* const withoutFacet[] = {&overStdout, &overStderr, &overNone};
+        if (!OnlyMemberHolding(overStdout, stdout, otherStreams, streamAt) ||
+            overStderr.At(streamAt) != stderr ||
+            !OnlyMemberHolding(converting, &facet, withoutFacet, facetAt) ||
+            MadeFilebuf::WordAt(buffer, facetAt) != nullptr) {
+            return nullptr;
+        }
+        return static_cast<std::FILE*>(const_cast<void*>(MadeFilebuf::WordAt(buffer, streamAt)));
+    } catch (...) {
+        return nullptr;
+    }
+}
+#endif
 
 } // namespace orvel::platform

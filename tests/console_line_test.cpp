@@ -6,16 +6,26 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <streambuf>
 #include <string>
 #include <thread>
+#include <typeinfo>
 #include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
+#if defined(_MSC_VER)
+#include <cstdint>
+#include <cstdlib>
+#include <fcntl.h>
+#include <io.h>
+#include <locale>
+#include <new>
+#endif
 #else
 #include <fcntl.h>
 #include <spawn.h>
@@ -37,13 +47,98 @@
 #include "support/test_drive.h"
 
 namespace testing_host {
-// A buffer of a host built without type information (no_type_info_buffer.cpp).
+// Buffers of a host built without type information (no_type_info_buffer.cpp):
+// one whose virtual table lies where the linker put it, and, for Microsoft's
+// ABI, one whose table is preceded by a word of the test's choice, such as
+// the address of bytes in the code section laid out as a type record.
 std::streambuf& NoTypeInfoBuffer();
+#if defined(_MSC_VER)
+const void* CodeLikeATypeRecord();
+std::streambuf& NoTypeInfoBufferAfter(const void* before);
+#endif
+// What such a buffer received, taken from it.
+std::string TakeNoTypeInfoText(std::streambuf& buffer);
 } // namespace testing_host
+
+#if defined(_MSC_VER)
+// The Microsoft runtime's report of an invalid parameter to the calling
+// thread's handler (the runtime's own headers declare it; Wine's do not).
+extern "C" __declspec(dllimport) void __cdecl _invalid_parameter_noinfo();
+#endif
 
 namespace {
 
 using testing_host::texts::kConsoleLine;
+
+#if defined(__GLIBCXX__)
+// The C++ runtime's buffer over a C stream, as std::cout's own is.
+using RuntimeBuffer = __gnu_cxx::stdio_sync_filebuf<char>;
+#elif defined(_MSC_VER)
+using RuntimeBuffer = std::filebuf;
+#endif
+
+std::FILE* OpenFile(const char* name, const char* mode)
+{
+#if defined(_MSC_VER)
+    std::FILE* file = nullptr;
+    return fopen_s(&file, name, mode) == 0 ? file : nullptr;
+#else
+    return std::fopen(name, mode);
+#endif
+}
+
+#if defined(_MSC_VER)
+// The host's own invalid-parameter handler on the test's thread, and how
+// often the runtime called it.
+int hostsHandlerCalls = 0;
+void __cdecl HostsHandler(const wchar_t*, const wchar_t*, const wchar_t*, unsigned int,
+                          std::uintptr_t)
+{
+    ++hostsHandlerCalls;
+}
+
+// Gives the test's thread the host's handler while it lives.
+class HostsHandlerInstalled {
+public:
+    HostsHandlerInstalled() : previous_(_set_thread_local_invalid_parameter_handler(&HostsHandler))
+    {
+    }
+    HostsHandlerInstalled(const HostsHandlerInstalled&) = delete;
+    HostsHandlerInstalled& operator=(const HostsHandlerInstalled&) = delete;
+    ~HostsHandlerInstalled() { _set_thread_local_invalid_parameter_handler(previous_); }
+
+private:
+    _invalid_parameter_handler previous_;
+};
+
+// A std::filebuf made over `stream` in memory whose every word held `stale`,
+// as a recycled heap block may: the members the class leaves unset keep it.
+class FilebufInStaleMemory {
+public:
+    FilebufInStaleMemory(std::FILE* stale, std::FILE* stream)
+    {
+        for (std::size_t at = 0; at + sizeof(stale) <= sizeof(storage_); at += sizeof(stale)) {
+            std::memcpy(storage_ + at, &stale, sizeof(stale));
+        }
+        buffer_ = new (storage_) std::filebuf(stream);
+    }
+    FilebufInStaleMemory(const FilebufInStaleMemory&) = delete;
+    FilebufInStaleMemory& operator=(const FilebufInStaleMemory&) = delete;
+    ~FilebufInStaleMemory() { buffer_->~basic_filebuf(); }
+
+    std::filebuf* get() const { return buffer_; }
+
+private:
+    alignas(std::filebuf) unsigned char storage_[sizeof(std::filebuf)];
+    std::filebuf* buffer_;
+};
+
+// A conversion facet of the host's: a filebuf that has it runs its code.
+class HostsConversion : public std::codecvt<char, char, std::mbstate_t> {
+protected:
+    bool do_always_noconv() const noexcept override { return false; }
+};
+#endif
 
 // Stands in for the host's standard output: records what reaches it and how
 // often it is flushed, or fails every write as a closed or broken one does.
@@ -61,6 +156,10 @@ public:
     // Windows' C runtime has no call that tries a stream's lock without
     // waiting for it).
     std::vector<bool> stdoutOpenSeen;
+#if defined(_MSC_VER)
+    // The thread's invalid-parameter handler at each.
+    std::vector<_invalid_parameter_handler> handlersSeen;
+#endif
 
 protected:
     int_type overflow(int_type c) override
@@ -93,6 +192,9 @@ private:
     {
         masksSeen.push_back(std::cout.exceptions());
         statesSeen.push_back(std::cout.rdstate());
+#if defined(_MSC_VER)
+        handlersSeen.push_back(_get_thread_local_invalid_parameter_handler());
+#endif
 #if !defined(_WIN32)
         bool open = false;
         std::thread([&open] {
@@ -135,6 +237,9 @@ protected:
     static void DestroyARecord() { const orvel::OrvelImportInterface settings("model.glb"); }
 
     std::streambuf* previous_ = nullptr;
+#if defined(_MSC_VER)
+    const HostsHandlerInstalled hostsHandler_;
+#endif
 };
 
 // Written and flushed with no lock of the plug-in's held: the buffer is the
@@ -151,20 +256,51 @@ TEST_F(ConsoleLine, IsWrittenWholeAndThenFlushed)
     ASSERT_EQ(output.stdoutOpenSeen.size(), 2U);
     EXPECT_EQ(output.stdoutOpenSeen, std::vector<bool>(2, true));
 #endif
+#if defined(_MSC_VER)
+    // The host's code runs under the host's own invalid-parameter handler.
+    EXPECT_EQ(output.handlersSeen, std::vector<_invalid_parameter_handler>(2, &HostsHandler));
+    EXPECT_EQ(_get_thread_local_invalid_parameter_handler(), &HostsHandler);
+#endif
 }
 
-#if defined(__GLIBCXX__)
+// A buffer of a class compiled without type information gets the line as any
+// buffer of the host's does, also when the word before its virtual table is a
+// code address, which the runtime would take for a type record.
+TEST_F(ConsoleLine, HostsBufferWithoutTypeInformationGetsTheLine)
+{
+    std::streambuf* const buffers[] = {
+        &testing_host::NoTypeInfoBuffer(),
+#if defined(_MSC_VER)
+        &testing_host::NoTypeInfoBufferAfter(testing_host::CodeLikeATypeRecord()),
+#endif
+    };
+    for (std::streambuf* const buffer : buffers) {
+        std::streambuf* const previous = std::cout.rdbuf(buffer);
+        DestroyARecord();
+        std::cout.rdbuf(previous);
+        EXPECT_EQ(testing_host::TakeNoTypeInfoText(*buffer), kConsoleLine);
+    }
+}
+
+#if defined(__GLIBCXX__) || defined(_MSC_VER)
 // The runtime's own class, but with the host's code in it.
-class DerivedStdoutBuffer : public __gnu_cxx::stdio_sync_filebuf<char> {
+class DerivedStdoutBuffer : public RuntimeBuffer {
 public:
-    DerivedStdoutBuffer() : stdio_sync_filebuf(stdout) {}
+    DerivedStdoutBuffer() : RuntimeBuffer(stdout) {}
 };
 #endif
 
+// A buffer of the host's that keeps stdout's address among its members.
+class HoldsStdout : public HostOutput {
+public:
+    HoldsStdout() : HostOutput(false) {}
+    std::FILE* file = stdout;
+};
+
 // Only the runtime's own buffer over a C stream is written under that
 // stream's lock; any buffer that may run the host's code is not. The
-// Microsoft runtime's std::filebuf is told over stdout or stderr by the
-// stream it holds.
+// Microsoft runtime's std::filebuf, which a host's module makes as well, is
+// told by its type record and the stream it holds.
 TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
 {
     struct Row {
@@ -172,33 +308,76 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
         std::streambuf* buffer;
         std::FILE* locked;
     };
-    HostOutput host(false);
-#if defined(__GLIBCXX__)
-    __gnu_cxx::stdio_sync_filebuf<char> overStderr(stderr);
-    DerivedStdoutBuffer derived;
+    // A file of the host's, open until every buffer over it has gone.
+    const char* const ownName = "console-line-lock-own.txt";
+    std::FILE* const own = OpenFile(ownName, "w");
+    ASSERT_NE(own, nullptr);
+    {
+        HostOutput host(false);
+        HoldsStdout holdsStdout;
+#if defined(__GLIBCXX__) || defined(_MSC_VER)
+        RuntimeBuffer overStderr(stderr);
+        DerivedStdoutBuffer derived;
+        RuntimeBuffer overOwn(own);
 #endif
 #if defined(_MSC_VER)
-    std::filebuf hostsFilebuf;
-    std::filebuf overStderr(stderr); // Microsoft's constructor over a C stream
+        std::filebuf hostsFilebuf;
+        const FilebufInStaleMemory staleStdoutOverOwn(stdout, own);
+        const FilebufInStaleMemory staleStdoutOverNone(stdout, nullptr);
+        const FilebufInStaleMemory staleStderrOverOwn(stderr, own);
+        const FilebufInStaleMemory staleStderrOverNone(stderr, nullptr);
+        RuntimeBuffer converting(stdout);
+        converting.pubimbue(std::locale(std::locale::classic(), new HostsConversion));
 #endif
-    const Row rows[] = {
-        {"std::cout's own", std::cout.rdbuf(), stdout},
-        {"the host's", &host, nullptr},
-        {"the host's, without type information", &testing_host::NoTypeInfoBuffer(), nullptr},
-#if defined(__GLIBCXX__)
-        {"std::cerr's own", std::cerr.rdbuf(), stderr},
-        {"the runtime's over stderr", &overStderr, stderr},
-        {"derived from the runtime's", &derived, nullptr},
+        const Row rows[] = {
+            {"std::cout's own", std::cout.rdbuf(), stdout},
+            {"the host's", &host, nullptr},
+            {"the host's, holding stdout's address", &holdsStdout, nullptr},
+            {"the host's, without type information", &testing_host::NoTypeInfoBuffer(), nullptr},
+#if defined(__GLIBCXX__) || defined(_MSC_VER)
+            {"std::cerr's own", std::cerr.rdbuf(), stderr},
+            {"the runtime's over stderr", &overStderr, stderr},
+            {"the runtime's over a file of the host's", &overOwn, own},
+            {"derived from the runtime's, over stdout", &derived, nullptr},
 #endif
 #if defined(_MSC_VER)
-        {"std::cerr's own", std::cerr.rdbuf(), stderr},
-        {"the runtime's over stderr", &overStderr, stderr},
-        {"a std::filebuf of the host's over no stream", &hostsFilebuf, nullptr},
+            {"a std::filebuf of the host's over no stream", &hostsFilebuf, nullptr},
+            {"made over a file in stale memory holding stdout", staleStdoutOverOwn.get(), own},
+            {"made over none in stale memory holding stdout", staleStdoutOverNone.get(), nullptr},
+            {"made over a file in stale memory holding stderr", staleStderrOverOwn.get(), own},
+            {"made over none in stale memory holding stderr", staleStderrOverNone.get(), nullptr},
+            {"over stdout with a conversion of the host's", &converting, nullptr},
 #endif
-    };
-    for (const Row& row : rows) {
-        EXPECT_EQ(orvel::platform::RuntimeBufferStream(*row.buffer), row.locked) << row.name;
+        };
+        for (const Row& row : rows) {
+            EXPECT_EQ(orvel::platform::RuntimeBufferStream(*row.buffer), row.locked) << row.name;
+        }
     }
+#if defined(_MSC_VER)
+    // A buffer without type information whose virtual table is preceded by a
+    // code address, or by a forged type record of std::filebuf whose own
+    // offset or signature is wrong, is the host's.
+    struct Locator {
+        std::uint32_t signature, offset, constructorOffset, typeRecord, classRecord, self;
+    };
+    static Locator forged[2] = {};
+    const auto base = reinterpret_cast<std::uintptr_t>(GetModuleHandleW(nullptr));
+    const auto offset = [base](const void* address) {
+        return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
+    };
+    const std::uint32_t filebufType = offset(&typeid(std::filebuf));
+    forged[0] = {1, 0, 0, filebufType, 0, offset(&forged[1])};
+    forged[1] = {0, 0, 0, filebufType, 0, offset(&forged[1])};
+    for (const void* const before :
+         {testing_host::CodeLikeATypeRecord(), static_cast<const void*>(&forged[0]),
+          static_cast<const void*>(&forged[1])}) {
+        EXPECT_EQ(orvel::platform::RuntimeBufferStream(testing_host::NoTypeInfoBufferAfter(before)),
+                  nullptr)
+            << before;
+    }
+#endif
+    std::fclose(own);
+    std::filesystem::remove(ownName);
 }
 
 #if defined(__GLIBC__)
@@ -222,15 +401,15 @@ public:
     {
         if (file_ != nullptr) {
             looking_ = false;
-            failing = false;
+            failing_ = false;
             std::fclose(file_);
         }
     }
 
     std::FILE* file() const { return file_; }
+    void Fail(bool failing) { failing_ = failing; }
+    std::string Received() const { return received_; }
 
-    bool failing = false;
-    std::string received;
     std::vector<bool> openSeen; // at each write
 
 private:
@@ -247,17 +426,62 @@ private:
             }).join();
             own->openSeen.push_back(open);
         }
-        if (own->failing) {
+        if (own->failing_) {
             return -1;
         }
-        own->received.append(text, count);
+        own->received_.append(text, count);
         return static_cast<ssize_t>(count);
     }
 
     std::FILE* file_ = nullptr;
     bool looking_ = true;
+    bool failing_ = false;
+    std::string received_;
 };
+#elif defined(_MSC_VER)
+// A C stream of the test's own over a file, whose writes fail on demand: its
+// descriptor is then a pipe whose reader has gone. Whether a write was made
+// under the stream's lock cannot be seen: the runtime has no call that tries
+// a lock without waiting for it.
+class OwnStream {
+public:
+    OwnStream() : file_(OpenFile(kName, "wb"))
+    {
+        int ends[2] = {-1, -1};
+        if (file_ != nullptr && _pipe(ends, 4096, _O_BINARY) == 0) {
+            _close(ends[0]);
+            broken_ = ends[1];
+            working_ = _dup(_fileno(file_));
+        }
+    }
+    OwnStream(const OwnStream&) = delete;
+    OwnStream& operator=(const OwnStream&) = delete;
+    ~OwnStream()
+    {
+        if (file_ != nullptr) {
+            Fail(false);
+            std::fclose(file_);
+        }
+        _close(working_);
+        _close(broken_);
+        std::filesystem::remove(kName);
+    }
 
+    std::FILE* file() const { return working_ >= 0 ? file_ : nullptr; }
+    void Fail(bool failing) { _dup2(failing ? broken_ : working_, _fileno(file_)); }
+    std::string Received() const { return testing_host::ReadFile(kName); }
+
+    std::vector<bool> openSeen;
+
+private:
+    static constexpr const char* kName = "console-line-own-stream.txt";
+    std::FILE* file_;
+    int working_ = -1;
+    int broken_ = -1;
+};
+#endif
+
+#if defined(__GLIBC__) || defined(_MSC_VER)
 // std::cout given the runtime's buffer over another C stream than stdout (a
 // host that gives it std::cerr's): that stream's lock is held around the
 // line, what the host left in the stream's buffer goes out first, and the
@@ -289,7 +513,7 @@ TEST_F(ConsoleLine, RuntimesBufferOverAnotherStreamIsWrittenUnderThatStreamsLock
         OwnStream own;
         ASSERT_NE(own.file(), nullptr);
         if (row.before != Host::Nothing) {
-            own.failing = true;
+            own.Fail(true);
             std::fputs("host\n", own.file());
         }
         if (row.before == Host::FailedWrite) {
@@ -297,20 +521,25 @@ TEST_F(ConsoleLine, RuntimesBufferOverAnotherStreamIsWrittenUnderThatStreamsLock
             ASSERT_NE(std::ferror(own.file()), 0) << row.name;
             own.openSeen.clear();
         }
-        own.failing = row.failing;
-        __gnu_cxx::stdio_sync_filebuf<char> buffer(own.file());
+        own.Fail(row.failing);
+        RuntimeBuffer buffer(own.file());
         std::streambuf* const previous = std::cout.rdbuf(&buffer);
         DestroyARecord();
         std::cout.rdbuf(previous);
-        EXPECT_EQ(own.received, row.received) << row.name;
+        EXPECT_EQ(own.Received(), row.received) << row.name;
+#if defined(__GLIBC__)
         EXPECT_EQ(own.openSeen, std::vector<bool>(row.writes, false)) << row.name;
+#endif
         EXPECT_EQ(std::ferror(own.file()) != 0, row.errorAfter) << row.name;
         EXPECT_EQ(std::cout.rdstate(), std::ios_base::goodbit) << row.name;
+#if defined(_MSC_VER)
+        EXPECT_EQ(_get_thread_local_invalid_parameter_handler(), &HostsHandler) << row.name;
+#endif
     }
 }
 #endif
 
-#if defined(__GLIBCXX__)
+#if defined(__GLIBCXX__) || defined(_MSC_VER)
 // std::cout given the runtime's buffer over a C stream the host reads as
 // well: while the host has read it to its end, the line is not written, and
 // the stream keeps its end-of-file flag and its clear error flag (clearing a
@@ -319,11 +548,11 @@ TEST_F(ConsoleLine, RuntimesBufferOverAnotherStreamIsWrittenUnderThatStreamsLock
 TEST_F(ConsoleLine, StreamTheHostReadToItsEndIsNotWrittenTo)
 {
     const char* const name = "console-line-read-to-its-end.txt";
-    std::FILE* const file = std::fopen(name, "w+b");
+    std::FILE* const file = OpenFile(name, "w+b");
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(std::fgetc(file), EOF);
     ASSERT_NE(std::feof(file), 0);
-    __gnu_cxx::stdio_sync_filebuf<char> buffer(file);
+    RuntimeBuffer buffer(file);
     std::streambuf* const previous = std::cout.rdbuf(&buffer);
     DestroyARecord();
     const bool endKept = std::feof(file) != 0;
@@ -405,6 +634,31 @@ TEST(ConsoleLineLock, KeepsOtherThreadsCallsOnStdoutOut)
     other.join();
     EXPECT_TRUE(called);
 }
+
+#if defined(_MSC_VER)
+// While the line holds a stream's lock, the runtime's report of an invalid
+// parameter on the line's thread returns to it instead of ending the host;
+// the thread's own handler is back afterwards, and other threads never lose
+// theirs.
+TEST(ConsoleLineLock, GivesOnlyItsThreadAnInvalidParameterHandlerThatReturns)
+{
+    const HostsHandlerInstalled hostsHandler;
+    hostsHandlerCalls = 0;
+    _invalid_parameter_handler otherThreads = &HostsHandler;
+    {
+        const orvel::platform::StreamLock lock(stdout);
+        _invalid_parameter_noinfo();
+        std::thread([&otherThreads] {
+            otherThreads = _get_thread_local_invalid_parameter_handler();
+        }).join();
+    }
+    EXPECT_EQ(hostsHandlerCalls, 0);
+    EXPECT_EQ(otherThreads, nullptr);
+    EXPECT_EQ(_get_thread_local_invalid_parameter_handler(), &HostsHandler);
+    _invalid_parameter_noinfo();
+    EXPECT_EQ(hostsHandlerCalls, 1);
+}
+#endif
 
 // How the probe host's standard output is set up.
 enum class Output {
