@@ -5,9 +5,10 @@
 # of version 2.3.4. Each row gives what the stand-in holds, the command, what
 # gh must have been asked (in order), the exit status and what the output must
 # say; a run that fails must claim no release. The project's own
-# CMakeLists.txt must give its version ($3) to the check too.
+# CMakeLists.txt must give its version ($3) to the check too, and the tag
+# filter of push.yaml ($4) must start a run for v<that version>.
 set -u
-script=$1 work=$2 version=$3
+script=$1 work=$2 version=$3 workflow=$4
 rm -rf "$work" && mkdir -p "$work/tree/packaging" "$work/bin" "$work/zips" "$work/other"
 cp "$script" "$work/tree/packaging/release.sh"
 printf 'cmake_minimum_required(VERSION 3.25)\nproject(ORVELPlugin VERSION 2.3.4 DESCRIPTION "x" LANGUAGES CXX)\n' \
@@ -242,4 +243,33 @@ if ! "$script" check-tag "v$version" >/dev/null; then
   echo "FAILED: the project's own CMakeLists.txt does not give the version $version to check-tag"
   failed=1
 fi
+
+# push.yaml's tag filter, read as GitHub reads a filter's patterns (* any text
+# but /, ** any text, ? and + the character before zero or one, one or more
+# times, [...] one of the characters, ! before a pattern: not these; the last
+# pattern that matches decides), starts a run for v<the project's version> and
+# for no tag of another kind. (v<version>-rc1 starts one, which the job tag
+# stops.)
+mapfile -t patterns < <(awk '/^    tags:/ { on = 1; next }
+  on && /^      - / { sub(/^      - */, ""); gsub(/^["\047]|["\047]$/, ""); print; next }
+  on && !/^ *#/ { on = 0 }' "$workflow")
+starts() {
+  local pattern regex started=false
+  for pattern in "${patterns[@]}"; do
+    regex=${pattern#!} && regex=${regex//./\\.} && regex=${regex//\*\*/$'\1'}
+    regex=${regex//\*/[^/]*} && regex=${regex//$'\1'/.*}
+    if [[ $1 =~ ^$regex$ ]]; then [[ $pattern == !* ]] && started=false || started=true; fi
+  done
+  [ $started = true ]
+}
+if [ ${#patterns[@]} -eq 0 ] || ! starts "v$version"; then
+  echo "FAILED: push.yaml's tag filter (${patterns[*]}) starts no run for the tag v$version"
+  failed=1
+fi
+for tag in vendor-drop vnext v "$version" "release-v$version" "v$version/windows" latest; do
+  if starts "$tag"; then
+    echo "FAILED: push.yaml's tag filter (${patterns[*]}) starts a run for the tag $tag"
+    failed=1
+  fi
+done
 exit $failed
