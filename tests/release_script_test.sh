@@ -4,7 +4,8 @@
 # in, in a scratch folder ($2): a copy of the script under a CMakeLists.txt
 # of version 2.3.4. Each row gives what the stand-in holds, the command, what
 # gh must have been asked (in order), the exit status and what the output must
-# say; a run that fails must claim no release. The project's own
+# say; a run that fails must claim no release, and no run may advise making a
+# published release a draft again. The project's own
 # CMakeLists.txt must give its version ($3) to the check too, and the tag
 # filter of push.yaml ($4) must start a run for v<that version>.
 set -u
@@ -94,10 +95,11 @@ chmod +x "$work/bin/gh"
 
 # Sets the stand-in's GitHub up for a row: again (as the previous row left
 # it), publish / unpublish (the maintainer publishes the draft / makes it a
-# draft again, then the job re-runs), or else from nothing: immutable (the
-# repository's setting), draft (made by hand, holding an older build),
-# published / published-half / published-bare (with both ZIPs; the user's
-# whole and the symbols ZIP's upload broken off; none), offline, drops, no-tag.
+# draft again through the API, then the job re-runs), or else from nothing:
+# immutable (the repository's setting), draft (made by hand, holding an older
+# build), published / published-half / published-bare (with both ZIPs; the
+# user's whole and the symbols ZIP's upload broken off; none), offline, drops,
+# no-tag, fails-user, fails-symbols, cut.
 github() {
   local state=$work/github old="ORVELPlugin.dll in ORVELPlugin-2.3.4-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-2.3.4-win64.zip: 00"
   case ${1%% *} in again | publish | unpublish) ;; *) rm -rf "$state" && mkdir "$state" ;; esac
@@ -184,7 +186,7 @@ rows=(
   "published|attach v2.3.4 ZIPS|$view; $api|0|$kept"
   "immutable published|attach v2.3.4 ZIPS|$view; $api|0|$kept"
   # Published without them, mutable or immutable: stop, saying to release a
-  # new version. A draft again (only the API makes one), it is filled.
+  # new version. Made a draft again (through the API), it is filled.
   "published-bare|attach v2.3.4 ZIPS|$view; $api|1|the release v2.3.4 is published without $zips: $lacks"
   "again|attach v2.3.4 ZIPS|$view; $api|1|the release v2.3.4 is published without $zips: $lacks"
   "unpublish|attach v2.3.4 ZIPS|$view; $body; ${strip}What changed; $upload; ${edit}What changed|0|$redrafted"
@@ -230,7 +232,7 @@ for row in "${rows[@]}"; do
     --arg zips "$zips" "$work/github/release.json")
   # shellcheck disable=SC2053
   if [ "$asked" != "$calls" ] || [[ $output != *$expected* ]] || [ "$exited" != "$status" ] || [ "$held" != complete ] ||
-    [[ $output == *"Save as draft"* ]] ||
+    [[ $output == *"draft again"* ]] ||
     { [ "$status" != 0 ] && [[ $output == *"drafted"* || $output == *"is a draft:"* || $output == *"is published with "* ]]; }; then
     printf 'FAILED: %s, %s (exit %s)\n  gh was asked:   %s\n  it should be:   %s\n  output: %s\n  should say: %s (exit %s)\n  GitHub holds: %s\n' \
       "$state" "$command" "$exited" "$asked" "$calls" "$output" "$expected" "$status" "$held"
