@@ -11,13 +11,16 @@
 #       is not code-signed and the user's ZIP's SHA-256.
 #
 # The job never publishes: a maintainer downloads the draft's user's ZIP,
-# checks its SHA-256 against the notes, tries it in CLO 3D and only then
-# publishes the draft, so that users get the DLL that was tried. A release that
-# does not exist yet is created as a draft with its ZIPs in one command; a
-# draft (a re-run, or one made by hand) takes this build's ZIPs in place of
-# older ones and the notes the new SHA-256. A published release's files never
-# change: one that holds both ZIPs of this version stays as it is, and the job
-# passes; one without them stops the job, saying what to do.
+# tries it in CLO 3D and, just before publishing, checks that its SHA-256 is
+# the one in the notes and GitHub's digest of the draft's file, so that users
+# get the DLL that was tried. The notes' line with the SHA-256 is the mark of
+# a complete draft: it is taken out before the draft's files change and
+# written last, once both ZIPs are in place, so a run that fails or is
+# cancelled on the way leaves a draft whose notes give no SHA-256. A release
+# that does not exist yet is created as an empty draft and filled the same
+# way. A published release's files never change, and it is never made a draft
+# again: one that holds both ZIPs of this version stays as it is, and the job
+# passes; one without them stops the job, saying to release a new version.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -56,48 +59,48 @@ attach() {
   # No publicly trusted code-signing key can be used from here (they live on
   # hardware), so the DLL goes out unsigned and the notes say so, with the
   # ZIP's SHA-256 to check a download against.
-  local hash unsigned
+  local hash line mark="is not code-signed: Windows may call its publisher unknown"
   hash=$(sha256sum "${zips[0]}" | cut -d' ' -f1)
-  unsigned="ORVELPlugin.dll in ORVELPlugin-$version-win64.zip is not code-signed: Windows may call its publisher unknown. SHA-256 of ORVELPlugin-$version-win64.zip: $hash"
+  line="ORVELPlugin.dll in ORVELPlugin-$version-win64.zip $mark. SHA-256 of ORVELPlugin-$version-win64.zip: $hash"
 
   # gh's error output is kept apart from its answer.
-  local answer
+  local answer new=false
   errors=$(mktemp)
   trap 'rm -f "$errors"' EXIT
   if ! answer=$(gh release view "$tag" --repo "$repo" --json isDraft --jq .isDraft 2>"$errors"); then
     grep -q "release not found" "$errors" || fail "cannot look up the release $tag: $(cat "$errors")"
-    gh release create "$tag" "${zips[@]}" --repo "$repo" --draft --verify-tag \
-      --title "ORVELPlugin $version" --notes "$unsigned" --generate-notes
-    echo "drafted the release $tag with ${zips[*]##*/}; it is not published. Download ${zips[0]##*/} from the draft, check its SHA-256 against the notes, try it in CLO 3D, then publish the draft."
-    return
+    gh release create "$tag" --repo "$repo" --draft --verify-tag --title "ORVELPlugin $version" --generate-notes
+    answer=true new=true
   fi
 
   [ "$answer" = "true" ] || [ "$answer" = "false" ] ||
     fail "cannot tell whether the release $tag is a draft: gh answered \"$answer\""
   if [ "$answer" = "true" ]; then
-    # The draft's notes keep their text; a line of this kind from an earlier
-    # run (an older ZIP's SHA-256) is replaced. The notes change only after
-    # the ZIPs they describe are in place.
-    local body notes=$unsigned
+    # The draft's notes keep their text; only the line of this kind goes
+    # (with an earlier build's SHA-256), before the ZIPs are replaced, and
+    # this build's comes back after both are in place.
+    local body
     body=$(gh release view "$tag" --repo "$repo" --json body --jq .body)
-    body=$(grep -vF "is not code-signed: Windows may call its publisher unknown" <<<"$body" | sed '/./,$!d' || true)
-    [ -z "$body" ] || notes+=$'\n\n'"$body"
+    if grep -qF "$mark" <<<"$body"; then
+      body=$(grep -vF "$mark" <<<"$body" | sed '/./,$!d' || true)
+      gh release edit "$tag" --repo "$repo" --notes "$body"
+    fi
     gh release upload "$tag" "${zips[@]}" --repo "$repo" --clobber
-    gh release edit "$tag" --repo "$repo" --notes "$notes"
-    echo "the release $tag is a draft: it now holds this run's ${zips[*]##*/}, and its notes give the SHA-256 of ${zips[0]##*/}. A ZIP tried before this run is another build: download ${zips[0]##*/} again, check its SHA-256 against the notes, try it in CLO 3D, then publish the draft."
+    gh release edit "$tag" --repo "$repo" --notes "$line${body:+$'\n\n'$body}"
+    local check="Download ${zips[0]##*/} from the draft, try it in CLO 3D, and just before publishing check that its SHA-256 is the one in the notes and GitHub's digest of the draft's file."
+    if [ "$new" = true ]; then
+      echo "drafted the release $tag with ${zips[*]##*/}; it is not published. $check"
+    else
+      echo "the release $tag is a draft: it now holds this run's ${zips[*]##*/}, and its notes give the SHA-256 of ${zips[0]##*/}. A ZIP tried before this run may be another build. $check"
+    fi
     return
   fi
 
-  # Published. The API finds published releases by tag (drafts it does not):
-  # the first line says whether the release is immutable, the others name the
-  # files GitHub holds whole.
-  local names immutable missing=()
-  if ! answer=$(gh api "repos/$repo/releases/tags/$tag" \
-    --jq '(.immutable == true), (.assets[] | select(.state == "uploaded") | .name)' 2>"$errors"); then
+  # Published. The API finds published releases by tag (drafts it does not),
+  # naming the files GitHub holds whole.
+  local names missing=()
+  names=$(gh api "repos/$repo/releases/tags/$tag" --jq '.assets[] | select(.state == "uploaded") | .name' 2>"$errors") ||
     fail "cannot look up the published release $tag: $(cat "$errors")"
-  fi
-  immutable=$(head -n 1 <<<"$answer")
-  names=$(tail -n +2 <<<"$answer")
   local zip
   for zip in "${zips[@]##*/}"; do
     grep -qxF "$zip" <<<"$names" || missing+=("$zip")
@@ -106,10 +109,9 @@ attach() {
     echo "the release $tag is published with ${zips[*]##*/}: its files stay as they are, and this run's build is not released."
     return
   fi
-  if [ "$immutable" = "true" ]; then
-    fail "the release $tag is published and immutable without ${missing[*]}: GitHub takes no more files for it, and its tag cannot be given to another release. Its files stay as they are. To release this build, raise the version in CMakeLists.txt and push the tag of the new version."
-  fi
-  fail "the release $tag is published without ${missing[*]}: this job gives a published release no files, as users would get them untried. Make it a draft again (Edit release, Save as draft) and re-run the job; then try the draft's ZIP in CLO 3D and publish it."
+  # Mutable or immutable alike, a published release is not made a draft
+  # again: a draft's files are replaced, and users may already have them.
+  fail "the release $tag is published without ${missing[*]}: this job gives a published release no files, and its files stay as they are. To release, raise the version in CMakeLists.txt, commit, and push the tag of the new version."
 }
 
 case ${1:-} in
