@@ -630,9 +630,11 @@ const CheckRow kCheckRows[] = {
     // A look before the export that fails leaves nothing to tell a write by,
     // whatever the look after finds.
     {"FirstLookRefusedOverAnEarlierExport", Before::EarlierLookRefusedOnce,
-     [](const std::string&) {}, GlbWrite::Unchecked},
+     [](const std::string&) {}, GlbWrite::Unchecked, Needs::Nothing,
+     testing_host::kRefusedLookReason},
     {"FirstLookRefusedThenANewFile", Before::EarlierLookRefusedOnce,
-     [](const std::string& p) { SaveByRename(p, kGlbBytes); }, GlbWrite::Unchecked},
+     [](const std::string& p) { SaveByRename(p, kGlbBytes); }, GlbWrite::Unchecked, Needs::Nothing,
+     testing_host::kRefusedLookReason},
     // What is no file written by the host: "did not write".
     {"FifoLeft", Before::None, ShellLeaves("mkfifo \"$1\""), GlbWrite::Nothing, Needs::UnixShell},
     // Paths that cannot be looked at, and a written file that cannot be read:
