@@ -266,6 +266,7 @@ TEST_F(ExportAction, FirstLookThatFailsOnceIsToldAndNeverAnnouncedAsExported)
     const std::string end = ")" + kMayNotOpen;
     EXPECT_EQ(told.rfind(kCouldNotCheckGlb, 0), 0U) << told;
     EXPECT_GT(told.size(), kCouldNotCheckGlb.size() + end.size()) << "no reason: " << told;
+    EXPECT_NE(told.find(testing_host::kRefusedLookReason), std::string::npos) << told;
     EXPECT_EQ(told.compare(told.size() - end.size(), end.size(), end), 0) << told;
     EXPECT_EQ(utility_.messages[1], kOpening);
     EXPECT_EQ(ReadFile(kGlb), testing_host::MinimalGlb());

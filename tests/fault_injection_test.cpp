@@ -34,7 +34,7 @@ const std::string kEarlierGlb = "an earlier export";
 const std::string kCutShortGlb =
     testing_host::MinimalGlb().substr(0, testing_host::MinimalGlb().size() - 8);
 #if defined(_WIN32)
-HANDLE gHeldGlb = INVALID_HANDLE_VALUE; // a viewer's handle on the earlier export
+HANDLE gHeldGlb = INVALID_HANDLE_VALUE; // another program's handle on the earlier export
 #endif
 
 // What a row sets up before the action runs.
@@ -77,6 +77,27 @@ Faults With(Change change)
     change(faults);
     return faults;
 }
+
+#if defined(_WIN32)
+// An earlier export at the GLB's path, open in another handle with `access`
+// and `share` while the action runs; the GLB holds `left` afterwards.
+Faults HeldEarlierGlb(DWORD access, DWORD share, const std::string& left)
+{
+    Faults faults;
+    faults.prepare = [access, share] {
+        fs::create_directories("C:/ORVEL/CLO3D_Plugin");
+        WriteFile(kGlb, kEarlierGlb);
+        gHeldGlb = CreateFileW(L"C:\\ORVEL\\CLO3D_Plugin\\Prepped_For_ORVEL.glb", access, share,
+                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(gHeldGlb, INVALID_HANDLE_VALUE);
+    };
+    faults.after = [left] {
+        CloseHandle(gHeldGlb);
+        EXPECT_EQ(ReadFile(kGlb), left);
+    };
+    return faults;
+}
+#endif
 
 void MakeReadOnly(const fs::path& path)
 {
@@ -172,22 +193,15 @@ const std::vector<Row>& Rows()
       // The viewer of the last export still has it open, sharing only reading:
       // the host cannot write it, and the earlier export stays as it was.
       {"EarlierGlbHeldOpenByAViewer",
-       With(
-           [](Faults& f) {
-               f.prepare = [] {
-                   fs::create_directories("C:/ORVEL/CLO3D_Plugin");
-                   WriteFile(kGlb, kEarlierGlb);
-                   gHeldGlb = CreateFileW(L"C:\\ORVEL\\CLO3D_Plugin\\Prepped_For_ORVEL.glb",
-                                          GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr);
-                   ASSERT_NE(gHeldGlb, INVALID_HANDLE_VALUE);
-               };
-               f.after = [] {
-                   CloseHandle(gHeldGlb);
-                   EXPECT_EQ(ReadFile(kGlb), kEarlierGlb);
-               };
-           }),
+       HeldEarlierGlb(GENERIC_READ, FILE_SHARE_READ, kEarlierGlb),
        {{kClo3dWroteNothing, kOpening}, SettingsNaming(kGlb)}},
+      // A handle on the GLB that shares writing but not reading (the host's
+      // own, kept open): the host's write goes through, the check cannot read
+      // it and gives the system's reason.
+      {"GlbHeldOpenSharingNoReading",
+       HeldEarlierGlb(GENERIC_WRITE, FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      testing_host::MinimalGlb()),
+       {{kCouldNotCheckGlb, kOpening}, SettingsNaming(kGlb), true, true, true}},
 #endif
       {"DriveFolderIsAPlainFile",
        With(
@@ -346,6 +360,11 @@ protected:
         const std::string output = ::testing::internal::GetCapturedStdout();
 
         const Outcome& expected = row.outcome;
+        // A reason the system ends in a full stop (Microsoft's runtime does)
+        // is shown without it.
+        for (const std::string& message : utility.messages) {
+            EXPECT_EQ(message.find(".)"), std::string::npos) << message;
+        }
         if (expected.messagesArePrefixes) {
             ASSERT_EQ(utility.messages.size(), expected.messages.size());
             for (std::size_t i = 0; i < expected.messages.size(); ++i) {

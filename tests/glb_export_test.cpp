@@ -323,6 +323,7 @@ struct CheckRow {
     std::function<void(const std::string& path)> host;
     orvel::GlbWrite expected;
     Needs needs = Needs::Nothing;
+    const char* reason = nullptr; // words the reason for Unchecked must hold
 };
 
 // Writes `bytes` the way a host that saves by renaming a new file over the name does.
@@ -419,12 +420,12 @@ const CheckRow kCheckRows[] = {
      GlbWrite::Complete},
     {"JsonAfter64BytesOfWhiteSpace", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(std::string(64, ' ') + kAsset)); },
-     GlbWrite::Unchecked},
+     GlbWrite::Unchecked, Needs::Nothing, "white space"},
     {"JsonAfterAByteOrderMarkAnd61Spaces", Before::None,
      [](const std::string& p) {
          Writes(p, GlbWithJson("\xEF\xBB\xBF" + std::string(61, ' ') + kAsset));
      },
-     GlbWrite::Unchecked},
+     GlbWrite::Unchecked, Needs::Nothing, "white space"},
     {"JsonAfter64BytesOfWhiteSpaceCutShort", Before::None,
      [](const std::string& p) {
          const std::string whole = GlbWithJson(std::string(64, ' ') + kAsset);
@@ -436,6 +437,13 @@ const CheckRow kCheckRows[] = {
          std::string bytes = GlbWithJson(std::string(64, ' ') + kAsset) + "    ";
          bytes.replace(8, 4, Word(static_cast<std::uint32_t>(bytes.size())));
          Writes(p, bytes);
+     },
+     GlbWrite::Incomplete},
+    // The header's total is the file's size, but the last chunk runs past it.
+    {"JsonAfter64BytesOfWhiteSpaceThenAChunkPastTheEnd", Before::None,
+     [](const std::string& p) {
+         const std::string json = GlbWithJson(std::string(64, ' ') + kAsset);
+         Writes(p, GlbWithChunk(kBinChunk, 16, kBinBytes, json));
      },
      GlbWrite::Incomplete},
     // Chunks of other types follow the JSON and BIN chunks, and readers skip them.
@@ -475,7 +483,7 @@ const CheckRow kCheckRows[] = {
     // (zeros, or too few bytes).
     {"MoreChunksThanTheCheckReads", Before::None,
      [](const std::string& p) { Writes(p, WithExtensionChunks(kWithBin, 64)); },
-     GlbWrite::Unchecked},
+     GlbWrite::Unchecked, Needs::Nothing, "chunks"},
     {"AsManyChunksAsTheCheckReadsThenZeros", Before::None,
      [](const std::string& p) {
          Writes(p, GlbWithChunk(0, 0, "", WithExtensionChunks(kWithBin, 62)));
@@ -571,7 +579,7 @@ const CheckRow kCheckRows[] = {
     // Longer than the check reads: the rest is not looked at.
     {"JsonChunkOnlyWhiteSpacePastWhatTheCheckReads", Before::None,
      [](const std::string& p) { Writes(p, GlbWithJson(std::string(100, ' '))); },
-     GlbWrite::Unchecked},
+     GlbWrite::Unchecked, Needs::Nothing, "white space"},
     // The brace is looked for in the JSON chunk alone: here the next chunk's
     // first byte, its length, is that of "{".
     {"JsonChunkOnlyWhiteSpaceBeforeABinChunk", Before::None,
@@ -622,9 +630,11 @@ const CheckRow kCheckRows[] = {
     // A look before the export that fails leaves nothing to tell a write by,
     // whatever the look after finds.
     {"FirstLookRefusedOverAnEarlierExport", Before::EarlierLookRefusedOnce,
-     [](const std::string&) {}, GlbWrite::Unchecked},
+     [](const std::string&) {}, GlbWrite::Unchecked, Needs::Nothing,
+     testing_host::kRefusedLookReason},
     {"FirstLookRefusedThenANewFile", Before::EarlierLookRefusedOnce,
-     [](const std::string& p) { SaveByRename(p, kGlbBytes); }, GlbWrite::Unchecked},
+     [](const std::string& p) { SaveByRename(p, kGlbBytes); }, GlbWrite::Unchecked, Needs::Nothing,
+     testing_host::kRefusedLookReason},
     // What is no file written by the host: "did not write".
     {"FifoLeft", Before::None, ShellLeaves("mkfifo \"$1\""), GlbWrite::Nothing, Needs::UnixShell},
     // Paths that cannot be looked at, and a written file that cannot be read:
@@ -755,6 +765,10 @@ protected:
         // The system's reason comes with Unchecked, and only with it.
         EXPECT_EQ(static_cast<bool>(exported.error), row.expected == GlbWrite::Unchecked)
             << exported.error.message();
+        if (row.reason != nullptr) {
+            EXPECT_NE(exported.error.message().find(row.reason), std::string::npos)
+                << exported.error.message();
+        }
 #if !defined(_WIN32)
         // Reading the GLB does not even change its time of last access, where
         // the system lets the reader keep it (the file is the user's own).

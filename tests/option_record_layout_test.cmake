@@ -10,7 +10,9 @@
 cmake_minimum_required(VERSION 3.25)
 
 # Rows: name | header: a variant's number or a folder | "-" to run the gate
-# as a script, or the configure's arguments (comma-separated) | what the
+# as a script; "msvc:" and flags to run it as a script with MSVC set and those
+# flags as a Release build's, its definitions read from them as a configure
+# reads them; or the configure's arguments (comma-separated) | what the
 # output must match ("OK" for success).
 set(rows
   "text behind a pointer|1|-|offset 136 holds \"class std::basic_string<char> \\* text\", not this runtime's std::string"
@@ -34,6 +36,8 @@ set(rows
   "a pointer at 8 with NDEBUG only, a Debug configure|17|-DCMAKE_BUILD_TYPE=Debug|OK"
   "a pointer at 8 with NDEBUG only, a Debug configure whose flags define it|17|-DCMAKE_BUILD_TYPE=Debug,-DCMAKE_CXX_FLAGS=-Wall -D NDEBUG|\"void \\* context\" at offset 8 is or holds a pointer"
   "a pointer at 8 with NDEBUG only, a multi-configuration generator's Release|17|-G,Ninja Multi-Config|\"void \\* context\" at offset 8 is or holds a pointer.* with -DNDEBUG"
+  "a pointer at 8 with NDEBUG only, MSVC's Release flags|17|msvc:/O2 /Ob2 /DNDEBUG|\"void \\* context\" at offset 8 is or holds a pointer.* with -DNDEBUG"
+  "a pointer at 8 with NDEBUG only, MSVC flags defining it apart|17|msvc:/O2 -D NDEBUG|\"void \\* context\" at offset 8 is or holds a pointer.* with -DNDEBUG"
   "the stand-in SDK|${SOURCE}/standins/host_sdk/include|-|OK"
   "the second SDK|${SOURCE}/tests/second_sdk/include|-|OK")
 file(REMOVE_RECURSE ${WORK})
@@ -53,6 +57,16 @@ foreach(row IN LISTS rows)
   if(arguments STREQUAL "-")
     set(command ${CMAKE_COMMAND} -DINCLUDE_DIR=${header} -DWORK=${WORK}/work
                 -DCOMPILER=${COMPILER} -P ${SCRIPT})
+  elseif(arguments MATCHES "^msvc:(.*)$")
+    # The gate's own functions, from a script that sets what an MSVC
+    # configure has; this clang reads the header with the definitions found.
+    file(WRITE ${WORK}/msvc-gate.cmake
+         "include(${SCRIPT})\n"
+         "orvel_option_record_build_definitions(definitions)\n"
+         "orvel_check_option_record_layout(${header} ${WORK}/work ${COMPILER}\n"
+         "                                 \"-std=c++17;-fsyntax-only;\${definitions}\")\n")
+    set(command ${CMAKE_COMMAND} -DMSVC=ON -DCMAKE_BUILD_TYPE=Release
+                "-DCMAKE_CXX_FLAGS_RELEASE=${CMAKE_MATCH_1}" -P ${WORK}/msvc-gate.cmake)
   else()
     string(REPLACE "," ";" arguments "${arguments}")
     if(NOT "-G" IN_LIST arguments)

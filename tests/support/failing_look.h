@@ -20,4 +20,14 @@ void FailNextLookAt(const std::string& path);
 // Takes back a failure that no look has met yet.
 void StopFailingLooks();
 
+// Words of the system's text for the planted failure, which the reason given
+// for it holds: EIO's natively; on Windows that of the error the refused
+// request's NT status stands for, ERROR_INVALID_FUNCTION ("Incorrect
+// function.", under Wine "Invalid function"), never the status itself.
+#if defined(_WIN32)
+constexpr char kRefusedLookReason[] = "function";
+#else
+constexpr char kRefusedLookReason[] = "Input/output error";
+#endif
+
 } // namespace testing_host
