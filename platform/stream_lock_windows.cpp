@@ -53,8 +53,9 @@ void __cdecl IgnoreInvalidParameter(const wchar_t*, const wchar_t*, const wchar_
 {
 }
 
-// Whether [address, address + size) lies in committed pages that may be read.
-bool Readable(std::uintptr_t address, std::size_t size) noexcept
+// Copies `size` bytes at `address` when all of them lie in committed pages
+// that may be read.
+bool ReadMemory(std::uintptr_t address, void* out, std::size_t size) noexcept
 {
     const std::uintptr_t end = address + size;
     if (end < address) {
@@ -62,15 +63,16 @@ bool Readable(std::uintptr_t address, std::size_t size) noexcept
     }
     constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY |
                                 PAGE_EXECUTE_READ | PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
-    while (address < end) {
+    for (std::uintptr_t at = address; at < end;) {
         MEMORY_BASIC_INFORMATION region{};
-        if (VirtualQuery(reinterpret_cast<const void*>(address), &region, sizeof(region)) == 0 ||
+        if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof(region)) == 0 ||
             region.State != MEM_COMMIT || (region.Protect & kReadable) == 0 ||
             (region.Protect & PAGE_GUARD) != 0) {
             return false;
         }
-        address = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
+        at = reinterpret_cast<std::uintptr_t>(region.BaseAddress) + region.RegionSize;
     }
+    std::memcpy(out, reinterpret_cast<const void*>(address), size);
     return true;
 }
 
@@ -89,24 +91,11 @@ public:
         const auto base = reinterpret_cast<std::uintptr_t>(region.AllocationBase);
         IMAGE_DOS_HEADER dos{};
         IMAGE_NT_HEADERS64 nt{};
-        if (!Readable(base, sizeof(dos))) {
-            return;
+        if (ReadMemory(base, &dos, sizeof(dos)) && dos.e_lfanew > 0 &&
+            ReadMemory(base + static_cast<std::uintptr_t>(dos.e_lfanew), &nt, sizeof(nt))) {
+            base_ = base;
+            end_ = base + nt.OptionalHeader.SizeOfImage;
         }
-        std::memcpy(&dos, reinterpret_cast<const void*>(base), sizeof(dos));
-        if (dos.e_magic != IMAGE_DOS_SIGNATURE || dos.e_lfanew <= 0 ||
-            !Readable(base + static_cast<std::uintptr_t>(dos.e_lfanew), sizeof(nt))) {
-            return;
-        }
-        std::memcpy(&nt,
-                    reinterpret_cast<const void*>(base + static_cast<std::uintptr_t>(dos.e_lfanew)),
-                    sizeof(nt));
-        if (nt.Signature != IMAGE_NT_SIGNATURE ||
-            nt.OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR64_MAGIC ||
-            address - base >= nt.OptionalHeader.SizeOfImage) {
-            return;
-        }
-        base_ = base;
-        end_ = base + nt.OptionalHeader.SizeOfImage;
     }
 
     std::uintptr_t base() const noexcept { return base_; }
@@ -114,12 +103,8 @@ public:
     // Copies `size` bytes at `address` when all of them lie in the image.
     bool Read(std::uintptr_t address, void* out, std::size_t size) const noexcept
     {
-        if (address < base_ || address >= end_ || size > end_ - address ||
-            !Readable(address, size)) {
-            return false;
-        }
-        std::memcpy(out, reinterpret_cast<const void*>(address), size);
-        return true;
+        return address >= base_ && address < end_ && size <= end_ - address &&
+               ReadMemory(address, out, size);
     }
 
 private:

@@ -355,12 +355,18 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
     }
 #if defined(_MSC_VER)
     // A buffer without type information whose virtual table is preceded by a
-    // code address, or by a forged type record of std::filebuf whose own
-    // offset or signature is wrong, is the host's.
+    // code address, or by a forged type record of std::filebuf that is wrong
+    // in one way (its own offset, its signature), lies in a page that cannot
+    // be read, or names a type record outside the module, is the host's.
     struct Locator {
         std::uint32_t signature, offset, constructorOffset, typeRecord, classRecord, self;
     };
-    static Locator forged[2] = {};
+    struct alignas(4096) Page {
+        Locator record;
+        unsigned char rest[4096 - sizeof(Locator)];
+    };
+    static Locator forged[3] = {};
+    static Page unreadable = {};
     const auto base = reinterpret_cast<std::uintptr_t>(GetModuleHandleW(nullptr));
     const auto offset = [base](const void* address) {
         return static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(address) - base);
@@ -368,12 +374,37 @@ TEST(ConsoleLineLock, IsTakenOnlyForTheRuntimesOwnBufferAndOnItsStream)
     const std::uint32_t filebufType = offset(&typeid(std::filebuf));
     forged[0] = {1, 0, 0, filebufType, 0, offset(&forged[1])};
     forged[1] = {0, 0, 0, filebufType, 0, offset(&forged[1])};
-    for (const void* const before :
-         {testing_host::CodeLikeATypeRecord(), static_cast<const void*>(&forged[0]),
-          static_cast<const void*>(&forged[1])}) {
+    unreadable.record = {1, 0, 0, filebufType, 0, offset(&unreadable.record)};
+    DWORD protection = 0;
+    ASSERT_NE(VirtualProtect(&unreadable, sizeof(unreadable), PAGE_NOACCESS, &protection), FALSE);
+    std::vector<const void*> befores = {testing_host::CodeLikeATypeRecord(), &forged[0], &forged[1],
+                                        &unreadable.record};
+    // A type record of std::filebuf just past the module's image, where
+    // memory can be had.
+    const auto* const nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const std::uintptr_t end = base + nt->OptionalHeader.SizeOfImage;
+    char* outside = nullptr;
+    for (std::uintptr_t at = (end + 0xFFFF) & ~std::uintptr_t{0xFFFF};
+         outside == nullptr && at < end + 0x100000; at += 0x10000) {
+        outside = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(at), 4096,
+                                                  MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    }
+    if (outside != nullptr) {
+        const char* const name = typeid(std::filebuf).raw_name();
+        std::memcpy(outside + 2 * sizeof(void*), name, std::strlen(name) + 1);
+        forged[2] = {1, 0, 0, offset(outside), 0, offset(&forged[2])};
+        befores.push_back(&forged[2]);
+    }
+    for (const void* const before : befores) {
         EXPECT_EQ(orvel::platform::RuntimeBufferStream(testing_host::NoTypeInfoBufferAfter(before)),
                   nullptr)
             << before;
+    }
+    EXPECT_NE(outside, nullptr) << "no memory past the module's image: that row was not run";
+    VirtualProtect(&unreadable, sizeof(unreadable), protection, &protection);
+    if (outside != nullptr) {
+        VirtualFree(outside, 0, MEM_RELEASE);
     }
 #endif
     std::fclose(own);
