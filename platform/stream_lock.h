@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <streambuf>
 
 #if defined(__GLIBCXX__)
@@ -43,9 +44,9 @@ private:
 
 #if defined(_MSC_VER)
 // The C stream of a buffer of the Microsoft runtime's std::filebuf exactly,
-// over a C stream and with no conversion facet; null for any other buffer
-// (stream_lock_windows.cpp).
-std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept;
+// over a C stream and with no conversion facet; null for any other buffer;
+// none when memory runs out before it can be told (stream_lock_windows.cpp).
+std::optional<std::FILE*> MicrosoftFilebufStream(const std::streambuf& buffer) noexcept;
 #endif
 
 // The C stream that `buffer` writes through when it is the C++ runtime's own
@@ -58,8 +59,8 @@ std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept;
 // libstdc++'s is told by its virtual table, the one a buffer made here has,
 // and says which C stream it writes to. The Microsoft runtime's is told by
 // the type record before its virtual table, read only inside the module that
-// holds the table (stream_lock_windows.cpp).
-inline std::FILE* RuntimeBufferStream(std::streambuf& buffer) noexcept
+// holds the table (stream_lock_windows.cpp). None when it cannot be told.
+inline std::optional<std::FILE*> RuntimeBufferStream(std::streambuf& buffer) noexcept
 {
 #if defined(__GLIBCXX__)
     using Own = __gnu_cxx::stdio_sync_filebuf<char>;

@@ -5,6 +5,7 @@
 #if defined(_MSC_VER)
 #include <cstdint>
 #include <fstream>
+#include <initializer_list>
 #include <locale>
 #include <memory>
 #include <new>
@@ -182,19 +183,23 @@ private:
     std::filebuf& buffer_;
 };
 
-// The offset of the one pointer-sized member that holds `wanted` in `made`
-// and null in each of `others`; none when no member or several do.
-template <std::size_t N>
-bool OnlyMemberHolding(const MadeFilebuf& made, const void* wanted,
-                       const MadeFilebuf* const (&others)[N], std::size_t& offset) noexcept
+// A word that a filebuf made here holds in the member looked for.
+struct Holding {
+    const MadeFilebuf* made;
+    const void* word;
+};
+
+// The offset of the one pointer-sized member in which each filebuf holds its
+// word; none when no member or several do.
+bool OnlyMemberWhere(std::initializer_list<Holding> holdings, std::size_t& offset) noexcept
 {
     std::size_t found = 0;
     for (std::size_t at = 0; at + sizeof(void*) <= sizeof(std::filebuf); at += sizeof(void*)) {
-        bool othersNull = true;
-        for (const MadeFilebuf* const other : others) {
-            othersNull = othersNull && other->At(at) == nullptr;
+        bool all = true;
+        for (const Holding& holding : holdings) {
+            all = all && holding.made->At(at) == holding.word;
         }
-        if (made.At(at) == wanted && othersNull) {
+        if (all) {
             offset = at;
             ++found;
         }
@@ -234,13 +239,13 @@ StreamLock::~StreamLock()
 // made with one, it makes the buffer count as the host's. The class is a
 // template that each module instantiates, so a filebuf of the host's has its
 // virtual table and type record in the host's module.
-std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept
+std::optional<std::FILE*> MicrosoftFilebufStream(const std::streambuf& buffer) noexcept
 {
     if (!IsExactlyFilebuf(buffer)) {
         return nullptr;
     }
     try {
-        MadeFilebuf overStdout(stdout);
+        const MadeFilebuf overStdout(stdout);
         const MadeFilebuf overStderr(stderr);
         const MadeFilebuf overNone(nullptr);
         MadeFilebuf converting(nullptr);
@@ -251,17 +256,15 @@ std::FILE* MicrosoftFilebufStream(const std::streambuf& buffer) noexcept
         const auto& facet = std::use_facet<std::codecvt<char, char, std::mbstate_t>>(withFacet);
         std::size_t streamAt = 0;
         std::size_t facetAt = 0;
-        const MadeFilebuf* const otherStreams[] = {&overNone, &converting};
-        const MadeFilebuf* const withoutFacet[] = {&overStdout, &overStderr, &overNone};
-        if (!OnlyMemberHolding(overStdout, stdout, otherStreams, streamAt) ||
-            overStderr.At(streamAt) != stderr ||
-            !OnlyMemberHolding(converting, &facet, withoutFacet, facetAt) ||
+        if (!OnlyMemberWhere({{&overStdout, stdout}, {&overStderr, stderr}, {&overNone, nullptr}},
+                             streamAt) ||
+            !OnlyMemberWhere({{&converting, &facet}, {&overNone, nullptr}}, facetAt) ||
             MadeFilebuf::WordAt(buffer, facetAt) != nullptr) {
             return nullptr;
         }
         return static_cast<std::FILE*>(const_cast<void*>(MadeFilebuf::WordAt(buffer, streamAt)));
     } catch (...) {
-        return nullptr;
+        return std::nullopt;
     }
 }
 #endif

@@ -3,12 +3,16 @@
 // leaves no temporary file behind.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iostream>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "export/settings_file.h"
 #include "plugin/entry_points.h"
 #include "support/fake_host.h"
 #include "support/test_drive.h"
@@ -97,5 +101,31 @@ TEST_F(AllocationFailure, NeverLeavesTheAfterLoadNotification)
     const std::string type(100, 'x'); // long enough to need the heap
     EXPECT_GT(FailEachAllocationOf([&type] { DoFunctionAfterLoadingCLOFile(type.c_str()); }), 0);
 }
+
+#if defined(_MSC_VER)
+// std::cout given the runtime's buffer over a file the host has read to its
+// end, which the line must not write: also when memory runs out while the
+// plug-in tells whose buffer it is, the line is not written without the
+// stream's lock, as to a buffer of the host's.
+TEST(AllocationFailureInTheConsoleLine, NeverWritesTheRuntimesBufferUntold)
+{
+    const char* const name = "allocation-failure-read-to-its-end.txt";
+    std::FILE* file = nullptr;
+    ASSERT_EQ(fopen_s(&file, name, "w+b"), 0);
+    ASSERT_EQ(std::fgetc(file), EOF);
+    {
+        std::filebuf buffer(file);
+        std::streambuf* const previous = std::cout.rdbuf(&buffer);
+        const int failures =
+            FailEachAllocationOf([] { const orvel::OrvelImportInterface record("model.glb"); });
+        std::cout.rdbuf(previous);
+        EXPECT_GT(failures, 0);
+    }
+    EXPECT_NE(std::feof(file), 0);
+    std::fclose(file);
+    EXPECT_EQ(std::filesystem::file_size(name), 0U);
+    std::filesystem::remove(name);
+}
+#endif
 
 } // namespace

@@ -65,7 +65,6 @@ std::streambuf& NoTypeInfoBufferAfter(const void* before)
     std::memcpy(static_cast<void*>(&buffer), &slots, sizeof(slots));
     return buffer;
 }
-#endif
 
 std::string TakeNoTypeInfoText(std::streambuf& buffer)
 {
@@ -73,5 +72,6 @@ std::string TakeNoTypeInfoText(std::streambuf& buffer)
     taken.swap(static_cast<Buffer&>(buffer).received);
     return taken;
 }
+#endif
 
 } // namespace testing_host
