@@ -42,16 +42,16 @@ void WriteConsoleLine() noexcept
     if (buffer == nullptr) {
         return;
     }
-    // A buffer of the host's own runs the host's code, which may wait for
-    // another of its threads: no lock is held around it, and what it does
-    // with a C stream is the host's own doing.
+    // A buffer that cannot be told may be the runtime's, which must not be
+    // written without its stream's lock, or the host's, which must not be
+    // written under it: the line is dropped.
     const std::optional<std::FILE*> runtimeStream = platform::RuntimeBufferStream(*buffer);
-    // A buffer that cannot be told (memory ran out) may be the runtime's,
-    // which must not be written without its stream's lock, or the host's,
-    // which must not be written under it: the line is dropped.
     if (!runtimeStream) {
         return;
     }
+    // A buffer of the host's own runs the host's code, which may wait for
+    // another of its threads: no lock is held around it, and what it does
+    // with a C stream is the host's own doing.
     std::FILE* const stream = *runtimeStream;
     if (stream == nullptr) {
         platform::PipeSignalGuard pipeSignal;

@@ -238,7 +238,8 @@ StreamLock::~StreamLock()
 // facet's code, which may be the host's: found the same way, in a filebuf
 // made with one, it makes the buffer count as the host's. The class is a
 // template that each module instantiates, so a filebuf of the host's has its
-// virtual table and type record in the host's module.
+// virtual table and type record in the host's module. A filebuf that cannot
+// be told, for want of memory or of the members looked for, gets no line.
 std::optional<std::FILE*> MicrosoftFilebufStream(const std::streambuf& buffer) noexcept
 {
     if (!IsExactlyFilebuf(buffer)) {
@@ -256,10 +257,13 @@ std::optional<std::FILE*> MicrosoftFilebufStream(const std::streambuf& buffer) n
         const auto& facet = std::use_facet<std::codecvt<char, char, std::mbstate_t>>(withFacet);
         std::size_t streamAt = 0;
         std::size_t facetAt = 0;
+        // A filebuf whose members cannot be found is not told either way.
         if (!OnlyMemberWhere({{&overStdout, stdout}, {&overStderr, stderr}, {&overNone, nullptr}},
                              streamAt) ||
-            !OnlyMemberWhere({{&converting, &facet}, {&overNone, nullptr}}, facetAt) ||
-            MadeFilebuf::WordAt(buffer, facetAt) != nullptr) {
+            !OnlyMemberWhere({{&converting, &facet}, {&overNone, nullptr}}, facetAt)) {
+            return std::nullopt;
+        }
+        if (MadeFilebuf::WordAt(buffer, facetAt) != nullptr) {
             return nullptr;
         }
         return static_cast<std::FILE*>(const_cast<void*>(MadeFilebuf::WordAt(buffer, streamAt)));
